@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Runs lsmac in fresh network namespaces holding chosen adapters and compares
+# its output byte for byte with what the scenario assigned and with what
+# `ip -o link` reports, in its order.
+#
+#   scenarios.sh [--crlf] [--wine] COMMAND [ARGS...]
+#
+# --crlf expects CR LF line ends; --wine restarts the wineserver in each
+# namespace, since Wine answers from the namespace its server started in.
+# SCENARIOS (names, space-separated) picks scenarios; MANY_PAIRS sets the size
+# of the large one.
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+eol=$'\n'
+wine=false
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --crlf) eol=$'\r\n'; shift ;;
+    --wine) wine=true; shift ;;
+    *) break ;;
+  esac
+done
+[ $# -gt 0 ] || { echo "usage: $0 [--crlf] [--wine] COMMAND [ARGS...]" >&2; exit 2; }
+: "${SCENARIOS:=mixed loopback arguments output many}"
+: "${MANY_PAIRS:=300}"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The address lines `ip -o link` implies, in its order: loopback left out,
+# links without an address (tun) as zeros, longer addresses cut to six bytes.
+implied_lines() {
+  ip -o link | awk -v eol="$eol" '{
+    for (i = 1; i < NF && $i !~ /^link\//; i++) {}
+    if ($i == "link/loopback") next
+    n = ($i == "link/none") ? 0 : split(toupper($(i + 1)), bytes, ":")
+    line = "MAC Address: "
+    for (b = 1; b <= 6; b++) line = line (b > 1 ? "-" : "") (b <= n ? bytes[b] : "00")
+    printf "%s%s", line, eol
+  }'
+}
+
+line_for() { printf 'MAC Address: %s%s' "$(echo "$1" | tr 'a-f:' 'A-F-')" "$eol"; }
+
+run() {
+  "$@" >"$work/out" 2>"$work/err"
+  echo $? >"$work/status"
+}
+
+failures=0
+fail() { echo "  $*"; failures=$((failures + 1)); }
+expect_status() { [ "$(cat "$work/status")" = "$1" ] || fail "exit status $(cat "$work/status"), expected $1"; }
+expect_quiet() { [ ! -s "$work/err" ] || fail "standard error: $(head -c 300 "$work/err")"; }
+expect_out() {
+  cmp -s "$work/out" "$1" || fail "output differs from ${2}: $(diff <(cat -A "$1") <(cat -A "$work/out") | head -6)"
+}
+expect_listing() {
+  implied_lines >"$work/implied"
+  expect_status 0
+  expect_quiet
+  expect_out "$work/implied" "ip -o link"
+}
+expect_error_line() {
+  expect_status 1
+  [ ! -s "$work/out" ] || fail "standard output not empty"
+  grep -qE "^lsmac: cannot $1" "$work/err" && [ "$(wc -l <"$work/err")" = 1 ] ||
+    fail "standard error is not one 'lsmac: cannot $1' line: $(head -c 300 "$work/err")"
+}
+
+add_veth() { ip link add name "$1" address "$2" type veth peer name "$3" address "$4"; }
+
+mixed_links() {
+  add_veth va0 02:00:00:00:00:01 vb0 00:1b:9c:a0:ff:0a
+  add_veth vc0 02:00:00:00:00:01 vd0 fe:dc:ba:98:76:54
+  ip link add name br0 address 02:aa:bb:cc:dd:ee type bridge
+  ip link set va0 master br0
+  ip link set br0 up
+  ip link set va0 up
+  ip tuntap add dev tun0 mode tun
+  local address
+  for address in 02:00:00:00:00:01 00:1b:9c:a0:ff:0a 02:00:00:00:00:01 fe:dc:ba:98:76:54 \
+    02:aa:bb:cc:dd:ee 00:00:00:00:00:00; do
+    line_for "$address"
+  done | sort >"$work/assigned"
+}
+
+scenario_mixed() {
+  mixed_links
+  run "$@"
+  expect_listing
+  sort "$work/out" | cmp -s - "$work/assigned" ||
+    fail "the addresses listed are not those assigned: $(sort "$work/out" | diff "$work/assigned" - | cat -A)"
+}
+
+scenario_loopback() {
+  ip link set lo up
+  run "$@"
+  expect_status 0
+  expect_quiet
+  [ ! -s "$work/out" ] || fail "output for loopback only: $(head -c 100 "$work/out")"
+}
+
+scenario_arguments() {
+  mixed_links
+  run "$@"
+  cp "$work/out" "$work/plain"
+  local many=()
+  for i in $(seq 200); do many+=("--arg$i"); done
+  local argv
+  for argv in "--help" "-h" "/?" "--version" "" "a b" "*" $'\xff\xfe' "--" "-" "${many[*]}"; do
+    if [ "$argv" = "${many[*]}" ]; then run "$@" "${many[@]}"; else run "$@" "$argv"; fi
+    expect_status 0
+    expect_quiet
+    expect_out "$work/plain" "the listing without arguments (argument '${argv:0:20}')"
+  done
+}
+
+scenario_output() {
+  mixed_links
+  : >"$work/out"
+  "$@" >/dev/full 2>"$work/err"; echo $? >"$work/status"
+  expect_error_line "write standard output"
+  "$@" >&- 2>"$work/err"; echo $? >"$work/status"
+  expect_error_line "write standard output"
+}
+
+scenario_many() {
+  for i in $(seq "$MANY_PAIRS"); do echo "link add name m$i type veth peer name n$i"; done | ip -batch -
+  run "$@"
+  expect_listing
+  local lines
+  lines=$(wc -l <"$work/out")
+  [ "$lines" = $((2 * MANY_PAIRS)) ] || fail "$lines lines for $((2 * MANY_PAIRS)) adapters"
+}
+
+if [ "${1:-}" = --inside ]; then
+  scenario=$2; shift 2
+  $wine && wineserver -k 2>/dev/null
+  "scenario_$scenario" "$@"
+  $wine && wineserver -k 2>/dev/null
+  exit $((failures > 0))
+fi
+
+passed=0
+failed=0
+for scenario in $SCENARIOS; do
+  args=(); [ "$eol" = $'\n' ] || args+=(--crlf); $wine && args+=(--wine)
+  if unshare -rn "$here/scenarios.sh" "${args[@]}" --inside "$scenario" "$@"; then
+    echo "ok - $scenario"; passed=$((passed + 1))
+  else
+    echo "not ok - $scenario"; failed=$((failed + 1))
+  fi
+done
+echo "scenarios: $passed passed, $failed failed"
+[ "$failed" = 0 ]
