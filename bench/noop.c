@@ -1,0 +1,2 @@
+/* Process start-up and exit, nothing else. */
+int main(void) { return 0; }
