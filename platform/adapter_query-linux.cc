@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -19,7 +20,15 @@ const int kDumpAttempts = 4;
 // The kernel fills a dump datagram up to 32 KiB; twice that leaves room.
 const std::size_t kReplySize = 64 * 1024;
 
+const ULONG kFirstRoom = 64;
+
 char last_failure[128];
+
+// A snapshot too large for the caller's buffer answers the caller's next
+// query, which the listing makes at once with the length it was told: that
+// query gets the very list whose length it was given, without a second dump
+// of thousands of links.
+LinkDump kept;
 
 DWORD Fail(const char* call, const char* reason) {
   std::snprintf(last_failure, sizeof last_failure, "%s: %s", call, reason);
@@ -30,6 +39,20 @@ bool Refuse(LinkDump& dump, const char* fault, int error = 0) {
   dump.fault = fault;
   dump.error = error;
   return false;
+}
+
+IP_ADAPTER_INFO* NewRecord(LinkDump& dump) {
+  if (dump.count == dump.room) {
+    const ULONG room = dump.room > 0 ? 2 * dump.room : kFirstRoom;
+    void* grown = std::realloc(dump.records, room * sizeof(IP_ADAPTER_INFO));
+    if (grown == nullptr)
+      return nullptr;
+    dump.records = static_cast<IP_ADAPTER_INFO*>(grown);
+    dump.room = room;
+  }
+  IP_ADAPTER_INFO* record = &dump.records[dump.count++];
+  *record = IP_ADAPTER_INFO();
+  return record;
 }
 
 bool TakeLink(LinkDump& dump, const nlmsghdr* message) {
@@ -52,26 +75,23 @@ bool TakeLink(LinkDump& dump, const nlmsghdr* message) {
   if (remaining > 0)
     return Refuse(dump, "malformed link attributes");
 
-  if (dump.needed + sizeof(IP_ADAPTER_INFO) <= dump.capacity) {
-    IP_ADAPTER_INFO* record = dump.records + dump.needed / sizeof(IP_ADAPTER_INFO);
-    *record = IP_ADAPTER_INFO();
-    record->AddressLength = address_length < MAX_ADAPTER_ADDRESS_LENGTH
-                                ? static_cast<UINT>(address_length)
-                                : MAX_ADAPTER_ADDRESS_LENGTH;
-    if (address_length > 0)
-      std::memcpy(record->Address, address, record->AddressLength);
-    if (record != dump.records)
-      record[-1].Next = record;
-  }
-  dump.needed += sizeof(IP_ADAPTER_INFO);
+  IP_ADAPTER_INFO* record = NewRecord(dump);
+  if (record == nullptr)
+    return Refuse(dump, "no memory for the records", ENOMEM);
+  record->AddressLength = address_length < MAX_ADAPTER_ADDRESS_LENGTH
+                              ? static_cast<UINT>(address_length)
+                              : MAX_ADAPTER_ADDRESS_LENGTH;
+  if (address_length > 0)
+    std::memcpy(record->Address, address, record->AddressLength);
   return true;
 }
 
-DWORD DumpLinks(int fd, IP_ADAPTER_INFO* records, ULONG* length) {
+// Takes one whole, uninterrupted dump into `dump`.
+DWORD DumpLinks(int fd, LinkDump& dump) {
   alignas(nlmsghdr) static char reply[kReplySize];
-  const ULONG capacity = records != nullptr ? *length : 0;
   for (int attempt = 1; attempt <= kDumpAttempts; ++attempt) {
-    LinkDump dump = StartLinkDump(records, capacity, static_cast<std::uint32_t>(attempt));
+    EndLinkDump(dump);
+    dump = StartLinkDump(static_cast<std::uint32_t>(attempt));
 
     struct {
       nlmsghdr header;
@@ -107,27 +127,32 @@ DWORD DumpLinks(int fd, IP_ADAPTER_INFO* records, ULONG* length) {
         return dump.error != 0 ? Fail("RTM_GETLINK", std::strerror(dump.error))
                                : Fail("RTM_GETLINK reply", dump.fault);
     }
-    if (dump.interrupted)
-      continue;
-    if (dump.needed == 0)
-      return ERROR_NO_DATA;
-    if (dump.needed > capacity) {
-      *length = dump.needed;
-      return ERROR_BUFFER_OVERFLOW;
-    }
-    return ERROR_SUCCESS;
+    if (!dump.interrupted)
+      return ERROR_SUCCESS;
   }
   return Fail("RTM_GETLINK", "the link list kept changing during the dump");
 }
 
+DWORD QueryLinks(LinkDump& dump) {
+  int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+  if (fd < 0)
+    return Fail("socket", std::strerror(errno));
+  DWORD status = DumpLinks(fd, dump);
+  close(fd);
+  return status;
+}
+
 }  // namespace
 
-LinkDump StartLinkDump(IP_ADAPTER_INFO* records, ULONG capacity, std::uint32_t sequence) {
+LinkDump StartLinkDump(std::uint32_t sequence) {
   LinkDump dump = {};
-  dump.records = records;
-  dump.capacity = capacity;
   dump.sequence = sequence;
   return dump;
+}
+
+void EndLinkDump(LinkDump& dump) {
+  std::free(dump.records);
+  dump = LinkDump();
 }
 
 bool TakeLinkReply(LinkDump& dump, const void* datagram, std::size_t length,
@@ -171,12 +196,39 @@ bool TakeLinkReply(LinkDump& dump, const void* datagram, std::size_t length,
   return true;
 }
 
+void ChainLinkRecords(const LinkDump& dump, IP_ADAPTER_INFO* chain) {
+  for (ULONG i = 0; i < dump.count; ++i) {
+    chain[i] = dump.records[i];
+    chain[i].Next = i + 1 < dump.count ? &chain[i + 1] : nullptr;
+  }
+}
+
 DWORD GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizePointer) {
-  int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-  if (fd < 0)
-    return Fail("socket", std::strerror(errno));
-  DWORD status = DumpLinks(fd, adapterInfo, sizePointer);
-  close(fd);
+  LinkDump dump = kept;
+  kept = LinkDump();
+  const bool fresh = !dump.done;
+  if (fresh) {
+    DWORD status = QueryLinks(dump);
+    if (status != ERROR_SUCCESS) {
+      EndLinkDump(dump);
+      return status;
+    }
+  }
+
+  DWORD status = ERROR_SUCCESS;
+  const ULONG needed = dump.count * sizeof(IP_ADAPTER_INFO);
+  if (dump.count == 0) {
+    status = ERROR_NO_DATA;
+  } else if (adapterInfo == nullptr || *sizePointer < needed) {
+    *sizePointer = needed;
+    status = ERROR_BUFFER_OVERFLOW;
+  } else {
+    ChainLinkRecords(dump, adapterInfo);
+  }
+  if (status == ERROR_BUFFER_OVERFLOW && fresh)
+    kept = dump;
+  else
+    EndLinkDump(dump);
   return status;
 }
 

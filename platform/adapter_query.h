@@ -38,12 +38,12 @@ struct IP_ADAPTER_INFO {
 
 DWORD GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizePointer);
 
-// One RTM_GETLINK dump as it is taken in, datagram by datagram, into the
-// caller's record buffer. Records that don't fit are only counted.
+// One RTM_GETLINK dump as it is taken in, datagram by datagram. Its records
+// are gathered unchained in storage of its own, which grows as links come.
 struct LinkDump {
   IP_ADAPTER_INFO* records;
-  ULONG capacity;     // bytes
-  ULONG needed;       // bytes the records taken so far occupy
+  ULONG count;
+  ULONG room;         // records the storage holds
   std::uint32_t sequence;
   bool done;
   bool interrupted;   // the kernel saw the list change during the dump
@@ -51,14 +51,18 @@ struct LinkDump {
   int error;          // errno the kernel reported, if that was the fault
 };
 
-LinkDump StartLinkDump(IP_ADAPTER_INFO* records, ULONG capacity,
-                       std::uint32_t sequence);
+LinkDump StartLinkDump(std::uint32_t sequence);
+void EndLinkDump(LinkDump& dump);
 
 // Takes one datagram of the dump; false when it is refused (dump.fault says
 // why). A truncated datagram or one from anyone but the kernel is refused
 // unread.
 bool TakeLinkReply(LinkDump& dump, const void* datagram, std::size_t length,
                    std::uint32_t senderPort, bool truncated);
+
+// Copies the dump's records to `chain`, which holds them all, linked in dump
+// order.
+void ChainLinkRecords(const LinkDump& dump, IP_ADAPTER_INFO* chain);
 #endif
 
 // Why the last query that returned `status` failed, as one short phrase.

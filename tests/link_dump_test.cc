@@ -63,19 +63,17 @@ struct Reply {
 };
 
 struct Dump {
-  IP_ADAPTER_INFO records[8];
-  LinkDump dump;
+  LinkDump dump = StartLinkDump(kSequence);
 
-  explicit Dump(ULONG capacity = sizeof records) {
-    std::memset(records, 0xEE, sizeof records);
-    dump = StartLinkDump(records, capacity, kSequence);
-  }
+  ~Dump() { EndLinkDump(dump); }
   bool Take(const Reply& reply, std::uint32_t sender = 0, bool truncated = false) {
     return TakeLinkReply(dump, reply.bytes.data(), reply.bytes.size(), sender, truncated);
   }
   std::vector<std::vector<unsigned char>> Chain() const {
+    std::vector<IP_ADAPTER_INFO> chain(dump.count);
+    ChainLinkRecords(dump, chain.data());
     std::vector<std::vector<unsigned char>> addresses;
-    for (const IP_ADAPTER_INFO* record = records; record; record = record->Next)
+    for (const IP_ADAPTER_INFO* record = chain.data(); record; record = record->Next)
       addresses.emplace_back(record->Address, record->Address + record->AddressLength);
     return addresses;
   }
@@ -91,7 +89,6 @@ TEST(LinkDump, ChainsEveryLinkButLoopbackInDumpOrderAcrossDatagrams) {
   ASSERT_TRUE(dump.Take(Reply().Link({0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}).Done()));
   EXPECT_TRUE(dump.dump.done);
   EXPECT_FALSE(dump.dump.interrupted);
-  EXPECT_EQ(dump.dump.needed, 3 * sizeof(IP_ADAPTER_INFO));
   EXPECT_EQ(dump.Chain(), (std::vector<std::vector<unsigned char>>{
                               {2, 0, 0, 0, 0, 1}, {2, 0, 0, 0, 0, 1}, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}}));
 }
@@ -116,21 +113,28 @@ TEST(LinkDump, KeepsTheFirstAddressBytesAndZeroesTheRest) {
     SCOPED_TRACE(c.name);
     Dump dump;
     ASSERT_TRUE(dump.Take(c.reply));
-    EXPECT_EQ(dump.records[0].Next, nullptr);
-    ASSERT_EQ(dump.records[0].AddressLength, c.kept.size());
+    ASSERT_EQ(dump.dump.count, 1u);
+    const IP_ADAPTER_INFO& record = dump.dump.records[0];
+    ASSERT_EQ(record.AddressLength, c.kept.size());
     std::vector<unsigned char> all(c.kept);
     all.resize(MAX_ADAPTER_ADDRESS_LENGTH);
-    EXPECT_EQ(std::memcmp(dump.records[0].Address, all.data(), all.size()), 0);
+    EXPECT_EQ(std::vector<unsigned char>(record.Address, record.Address + sizeof record.Address), all);
   }
 }
 
-TEST(LinkDump, CountsRecordsThatDoNotFitWithoutWritingThem) {
-  Dump dump(2 * sizeof(IP_ADAPTER_INFO));
-  ASSERT_TRUE(dump.Take(Reply().Link({1, 1, 1, 1, 1, 1}).Link({2, 2, 2, 2, 2, 2})
-                            .Link({3, 3, 3, 3, 3, 3}).Done()));
-  EXPECT_EQ(dump.dump.needed, 3 * sizeof(IP_ADAPTER_INFO));
-  EXPECT_EQ(dump.records[1].Next, nullptr);
-  EXPECT_EQ(dump.records[2].AddressLength, 0xEEEEEEEEu);
+TEST(LinkDump, GathersEveryLinkOfALargeDump) {
+  Dump dump;
+  std::vector<std::vector<unsigned char>> expected;
+  for (int datagram = 0; datagram < 10; ++datagram) {
+    Reply reply;
+    for (int link = 0; link < 30; ++link) {
+      expected.push_back({2, 0, 0, 0, static_cast<unsigned char>(datagram), static_cast<unsigned char>(link)});
+      reply.Link(expected.back());
+    }
+    ASSERT_TRUE(dump.Take(reply));
+  }
+  ASSERT_TRUE(dump.Take(Reply().Done()));
+  EXPECT_EQ(dump.Chain(), expected);
 }
 
 TEST(LinkDump, NotesAnInterruptedDump) {
