@@ -164,9 +164,13 @@ bool TakeLinkReply(LinkDump& dump, const void* datagram, std::size_t length,
   if (length == 0 || length > kReplySize)
     return Refuse(dump, "malformed reply");
 
-  int remaining = static_cast<int>(length);
-  for (const nlmsghdr* message = static_cast<const nlmsghdr*>(datagram);
-       NLMSG_OK(message, remaining); message = NLMSG_NEXT(message, remaining)) {
+  const char* bytes = static_cast<const char*>(datagram);
+  for (std::size_t offset = 0, step = 0; offset < length; offset += step) {
+    const nlmsghdr* message = reinterpret_cast<const nlmsghdr*>(bytes + offset);
+    if (length - offset < sizeof(nlmsghdr) || message->nlmsg_len < sizeof(nlmsghdr) ||
+        message->nlmsg_len > length - offset)
+      return Refuse(dump, "malformed reply");
+    step = NLMSG_ALIGN(message->nlmsg_len);
     if (dump.done)
       return Refuse(dump, "reply after the end of the dump");
     if (message->nlmsg_seq != dump.sequence)
@@ -191,8 +195,6 @@ bool TakeLinkReply(LinkDump& dump, const void* datagram, std::size_t length,
       dump.done = true;
     }
   }
-  if (remaining > 0)
-    return Refuse(dump, "malformed reply");
   return true;
 }
 

@@ -47,7 +47,8 @@ struct Reply {
     rtattr attribute = {static_cast<unsigned short>(RTA_LENGTH(length)), type};
     std::string bytes(RTA_SPACE(length), '\0');
     std::memcpy(&bytes[0], &attribute, sizeof attribute);
-    std::memcpy(&bytes[RTA_LENGTH(0)], data, length);
+    if (length > 0)
+      std::memcpy(&bytes[RTA_LENGTH(0)], data, length);
     return bytes;
   }
   static std::string LinkPayload(const std::vector<unsigned char>* address, unsigned short type) {

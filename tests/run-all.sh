@@ -28,8 +28,8 @@ if ! runs_i386; then
   fi
 fi
 
-packages=(cmake ninja-build g++ libgtest-dev iproute2 binutils-mingw-w64-x86-64
-          g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64)
+packages=(cmake ninja-build g++ libgtest-dev iproute2 strace python3 clang libclang-rt-14-dev
+          binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64)
 [ -n "$skip_i386" ] || packages+=(wine32:i386)
 missing=()
 for package in "${packages[@]}"; do
@@ -42,10 +42,20 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-echo "== native build, unit and scenario tests"
+echo "== native build: unit, scenario, fault, churn and hardening tests"
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure
+
+echo "== the same under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-sanitize -G Ninja -DLSMAC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-sanitize
+ctest --test-dir build-sanitize --output-on-failure
+
+echo "== fuzzing the link dump parser"
+CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DLSMAC_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-fuzz --target fuzz_link_dump
+tests/fuzz.sh build-fuzz/tests/fuzz_link_dump 60
 
 for arch in i686 x86_64; do
   echo "== $arch Windows build"
@@ -54,7 +64,7 @@ for arch in i686 x86_64; do
   # Standing alone, the executable imports nothing but system DLLs.
   imports=$(x86_64-w64-mingw32-objdump -p "build-$arch/lsmac.exe" | awk '/DLL Name:/ {print tolower($3)}')
   echo "imports: $(echo $imports)"
-  if echo "$imports" | grep -vqxE 'kernel32\.dll|msvcrt\.dll|iphlpapi\.dll'; then
+  if echo "$imports" | grep -vqxE 'kernel32\.dll|msvcrt\.dll|iphlpapi\.dll|advapi32\.dll'; then
     echo "lsmac.exe imports a DLL that is not the system's" >&2
     exit 1
   fi

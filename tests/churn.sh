@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# lsmac while veth pairs come and go among a few thousand links. Both ends of a
+# pair carry related addresses (02:5A:hi:lo:00:01 and :02), so a listing that
+# shows one end without the other is caught. Reads are slowed, from this side,
+# so that changes land inside lsmac's dumps. Every run must list a consistent
+# snapshot, or fail with one error line; most must succeed.
+#
+#   churn.sh LSMAC [SECONDS]
+set -u
+if [ "${1:-}" != --inside ]; then exec unshare -rn "$0" --inside "$@"; fi
+lsmac=$2 seconds=${3:-30}
+work=$(mktemp -d)
+touch "$work/churning"
+trap 'rm -f "$work/churning"; wait; rm -rf "$work"' EXIT
+
+# pair ID INDEX PEER-INDEX
+pair() { printf 'link add name a%d index %d address 02:5a:%02x:%02x:00:01 type veth peer name b%d index %d address 02:5a:%02x:%02x:00:02\n' \
+  "$1" "$2" $(($1 / 256)) $(($1 % 256)) "$1" "$3" $(($1 / 256)) $(($1 % 256)); }
+stable=1000
+for i in $(seq "$stable"); do pair "$i" $((98 + 2 * i)) $((99 + 2 * i)); done | ip -batch -
+
+# Pairs 10000 and up come and go, each deleted a few changes after it came.
+# Their ends sit before and after all stable links in the dump's ifindex
+# order, so nearly any change during a dump would tear one of them.
+(for ((k = 10000; ; k++)); do
+   [ -e "$work/churning" ] || break
+   pair "$k" $((10 + k % 8)) $((5000 + k % 8))
+   [ "$k" -lt 10005 ] || echo "link del a$((k - 5))"
+   sleep 0.2
+ done | ip -force -batch - >/dev/null 2>&1) &
+
+runs=0 consistent=0 clean_failures=0 interrupted=0 bad=0
+end=$((SECONDS + seconds))
+while [ "$SECONDS" -lt "$end" ]; do
+  runs=$((runs + 1))
+  ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o "$work/trace" -e trace=sendto,recvmsg -e inject=recvmsg:delay_exit=300 \
+    "$lsmac" >"$work/out" 2>"$work/err"
+  status=$?
+  # A dump the kernel marked interrupted is taken again: more than one request.
+  [ "$(grep -c '^[0-9]* *sendto(' "$work/trace")" -le 1 ] || interrupted=$((interrupted + 1))
+  if [ "$status" = 0 ]; then
+    # Every stable pair whole, and every end of every pair with its other end.
+    problem=$(awk -v stable="$stable" '
+      !/^MAC Address: 02-5A-[0-9A-F][0-9A-F]-[0-9A-F][0-9A-F]-00-0[12]$/ { print "stray line: " $0; exit }
+      { id = substr($3, 7, 5); end = substr($3, 16, 2); seen[id, end]++; ids[id] }
+      END {
+        for (id in ids) if (seen[id, "01"] != 1 || seen[id, "02"] != 1) { print "pair " id " torn"; exit }
+        n = 0; for (id in ids) n++
+        if (n < stable) print "only " n " pairs"
+      }' "$work/out")
+    if [ -z "$problem" ] && [ ! -s "$work/err" ]; then
+      consistent=$((consistent + 1))
+    else
+      bad=$((bad + 1)); echo "inconsistent listing: $problem $(head -c 200 "$work/err")"
+    fi
+  elif [ "$status" = 1 ] && [ ! -s "$work/out" ] && [ "$(wc -l <"$work/err")" = 1 ] &&
+       grep -q '^lsmac: cannot list network adapters: ' "$work/err"; then
+    clean_failures=$((clean_failures + 1))
+  else
+    bad=$((bad + 1)); echo "unclean failure: status $status, $(head -c 200 "$work/err")"
+  fi
+done
+
+echo "churn: $runs runs: $consistent consistent, $clean_failures failed cleanly, $bad bad; $interrupted met an interrupted dump"
+[ "$bad" = 0 ] && [ $((2 * consistent)) -gt "$runs" ] && [ "$interrupted" -gt 0 ]

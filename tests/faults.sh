@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# lsmac when the system fails it: no file descriptor left, the netlink socket
+# refused, a send or a receive that fails. Each must give one "lsmac: cannot"
+# line on standard error, nothing on standard output, and exit status 1. A
+# receive interrupted by a signal is taken again and changes nothing.
+set -u
+lsmac=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+# A dynamically linked build (the sanitizers') needs descriptors to load, so
+# there the kernel's refusal is injected instead.
+no_descriptor_left() {
+  if readelf -l "$lsmac" | grep -q INTERP; then inject socket error=EMFILE; else prlimit --nofile=3:3 "$lsmac"; fi
+}
+inject() { ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e trace="$1" -e inject="$1:$2" "$lsmac"; }
+
+"$lsmac" >"$work/plain"
+while IFS='|' read -r name expected command; do
+  eval "$command" >"$work/out" 2>"$work/err"
+  status=$?
+  if [ -z "$expected" ]; then
+    [ "$status" = 0 ] && [ ! -s "$work/err" ] && cmp -s "$work/out" "$work/plain"
+  else
+    [ "$status" = 1 ] && [ ! -s "$work/out" ] && [ "$(cat "$work/err")" = "lsmac: cannot $expected" ]
+  fi
+  if [ $? = 0 ]; then
+    echo "ok - $name"; passed=$((passed + 1))
+  else
+    echo "not ok - $name: status $status, stderr: $(head -c 200 "$work/err")"; failed=$((failed + 1))
+  fi
+done <<'CASES'
+no file descriptor left|list network adapters: socket: Too many open files|no_descriptor_left
+netlink socket refused|list network adapters: socket: Permission denied|inject socket error=EACCES
+request not sent|list network adapters: sendto: No buffer space available|inject sendto error=ENOBUFS
+reply lost|list network adapters: recvmsg: Cannot allocate memory|inject recvmsg error=ENOMEM:when=1
+later reply lost|list network adapters: recvmsg: No buffer space available|inject recvmsg error=ENOBUFS:when=2
+receive interrupted||inject recvmsg error=EINTR:when=1
+CASES
+echo "faults: $passed passed, $failed failed"
+[ "$failed" = 0 ]
