@@ -29,7 +29,8 @@ if ! runs_i386; then
 fi
 
 packages=(cmake ninja-build g++ libgtest-dev iproute2 strace python3 clang libclang-rt-14-dev
-          binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64)
+          binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
+          lintian mandoc man-db unzip)
 [ -n "$skip_i386" ] || packages+=(wine32:i386)
 missing=()
 for package in "${packages[@]}"; do
@@ -69,6 +70,9 @@ for arch in i686 x86_64; do
     exit 1
   fi
 done
+
+echo "== packages"
+tests/packages.sh
 
 # One prefix serves both builds; made after the emulator is in place, it holds
 # the 32-bit system too.
