@@ -1,8 +1,10 @@
 """Turns the benchmark's raw results into a table of medians and ratios to lsmac,
 the goal figures, and the data file for the plot."""
+import glob
 import json
 import os
 import platform
+import statistics
 import sys
 
 out, sizes = sys.argv[1], [int(s) for s in sys.argv[2].split()]
@@ -15,11 +17,16 @@ def read(name):
         return f.read()
 
 
-median = {}  # (size, tool) -> ms for one run
+median = {}  # (size, tool) -> ms for one run, over the samples of every round
 for size in sizes:
     repeat = int(read(f"{size}.repeat"))
-    for result in json.loads(read(f"{size}.json"))["results"]:
-        median[size, result["command"]] = result["median"] * 1000 / repeat
+    samples = {}
+    for path in glob.glob(os.path.join(out, f"{size}.*.json")):
+        with open(path) as f:
+            for result in json.load(f)["results"]:
+                samples.setdefault(result["command"], []).extend(result["times"])
+    for tool, times in samples.items():
+        median[size, tool] = statistics.median(times) * 1000 / repeat
 rss = {size: dict(line.split("\t") for line in read(f"{size}.rss").split("\n") if line)
        for size in sizes}
 

@@ -21,15 +21,20 @@ if [ "${1:-}" = --inside ]; then
     [ip -o link]="ip -o link" [ifconfig -a]="ifconfig -a"
     [cat /sys/class/net/*/address]="cat $(echo /sys/class/net/*/address)"
     [getifaddrs]="$bin/getifaddrs_lister")
-  # Millisecond runs are timed many to a sample, so that timer noise does not decide.
+  # Millisecond runs are timed many to a sample, so that timer noise does not
+  # decide; rounds taken in turn keep drift from favouring whichever ran first.
   repeat=$((size <= 400 ? 20 : 1))
+  rounds=$((size <= 400 ? 5 : 3))
   # Thousands of paths outgrow one argument: the shell expands them there.
   [ "$size" -le 400 ] || peers[cat /sys/class/net/*/address]="sh -c 'cat /sys/class/net/*/address'"
   args=()
   for name in "${!peers[@]}"; do
     args+=(-n "$name" "$([ "$repeat" = 1 ] || echo "$bin/repeat $repeat") ${peers[$name]}")
   done
-  hyperfine -N --warmup 5 --min-runs 30 --style none --export-json "$out/$size.json" "${args[@]}" >/dev/null
+  for round in $(seq "$rounds"); do
+    hyperfine -N --warmup 3 --min-runs 10 --style none --export-json "$out/$size.$round.json" \
+      "${args[@]}" >/dev/null
+  done
   echo "$repeat" >"$out/$size.repeat"
 
   for name in "${!peers[@]}"; do
