@@ -47,11 +47,14 @@ echo "== native build: unit, scenario, fault, churn and hardening tests"
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure
+summaries() { grep -hE '^(scenarios|faults|least privilege|churn|hardening):' "$1/Testing/Temporary/LastTest.log"; }
+summaries build
 
 echo "== the same under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-sanitize -G Ninja -DLSMAC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-sanitize
 ctest --test-dir build-sanitize --output-on-failure
+summaries build-sanitize
 
 echo "== fuzzing the link dump parser"
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DLSMAC_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
