@@ -41,6 +41,12 @@ bool Refuse(LinkDump& dump, const char* fault, int error = 0) {
   return false;
 }
 
+// The kernel reports an errno negated; anything else (zero, or a value no
+// errno has) is a protocol error.
+int ReportedErrno(int error) {
+  return error < 0 && error > -4096 ? -error : EPROTO;
+}
+
 IP_ADAPTER_INFO* NewRecord(LinkDump& dump) {
   if (dump.count == dump.room) {
     const ULONG room = dump.room > 0 ? 2 * dump.room : kFirstRoom;
@@ -185,13 +191,13 @@ bool TakeLinkReply(LinkDump& dump, const void* datagram, std::size_t length,
       if (message->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr)))
         return Refuse(dump, "error message cut short");
       const nlmsgerr* failure = static_cast<const nlmsgerr*>(NLMSG_DATA(message));
-      return Refuse(dump, "error reported", failure->error < 0 ? -failure->error : EPROTO);
+      return Refuse(dump, "error reported", ReportedErrno(failure->error));
     } else if (message->nlmsg_type == NLMSG_DONE) {
       int error = 0;
       if (message->nlmsg_len >= NLMSG_LENGTH(sizeof error))
         std::memcpy(&error, NLMSG_DATA(message), sizeof error);
       if (error < 0)
-        return Refuse(dump, "error reported", -error);
+        return Refuse(dump, "error reported", ReportedErrno(error));
       dump.done = true;
     }
   }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the link dump parser for a bounded time, from seeds that are real
-# dumps of a few namespaces. A crash or a sanitizer report fails it.
+# dumps of a few namespaces and the inputs that once found a fault
+# (fuzz-regressions/). A crash or a sanitizer report fails it.
 #
 #   fuzz.sh FUZZER SECONDS
 set -euo pipefail
@@ -9,6 +10,7 @@ fuzzer=$1 seconds=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/corpus"
+cp "$here"/fuzz-regressions/* "$work/corpus/"
 
 capture() { unshare -rn sh -c "$1 python3 '$here/capture_link_dump.py' '$work/corpus/$2'"; }
 capture "" loopback

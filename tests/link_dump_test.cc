@@ -5,6 +5,7 @@
 #include <linux/rtnetlink.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -163,6 +164,7 @@ TEST(LinkDump, RefusesRepliesItCannotTrust) {
       {"kernel error", Reply().Message(NLMSG_ERROR, std::string("\xff\xff\xff\xff", 4) + std::string(16, '\0')),
        0, false, "error reported", EPERM},
       {"dump ends in an error", Reply().Done(-EINTR), 0, false, "error reported", EINTR},
+      {"dump ends in no errno at all", Reply().Done(INT_MIN), 0, false, "error reported", EPROTO},
       {"foreign sender", good, 4242, false, "reply not from the kernel", 0},
       {"foreign sequence", Reply().Message(RTM_NEWLINK, Reply::LinkPayload(nullptr, ARPHRD_ETHER), 8), 0, false,
        "reply to another request", 0},
