@@ -216,10 +216,10 @@ DWORD GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizePointer) {
   kept = LinkDump();
   const bool fresh = !dump.done;
   if (fresh) {
-    DWORD status = QueryLinks(dump);
-    if (status != ERROR_SUCCESS) {
+    const DWORD queried = QueryLinks(dump);
+    if (queried != ERROR_SUCCESS) {
       EndLinkDump(dump);
-      return status;
+      return queried;
     }
   }
 
