@@ -11,7 +11,6 @@
 #include <winsock2.h>
 #include <iphlpapi.h>
 #else
-#include <cstddef>
 #include <cstdint>
 
 typedef std::uint32_t DWORD;
@@ -37,32 +36,6 @@ struct IP_ADAPTER_INFO {
 };
 
 DWORD GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizePointer);
-
-// One RTM_GETLINK dump as it is taken in, datagram by datagram. Its records
-// are gathered unchained in storage of its own, which grows as links come.
-struct LinkDump {
-  IP_ADAPTER_INFO* records;
-  ULONG count;
-  ULONG room;         // records the storage holds
-  std::uint32_t sequence;
-  bool done;
-  bool interrupted;   // the kernel saw the list change during the dump
-  const char* fault;  // what was wrong with a reply the dump refused
-  int error;          // errno the kernel reported, if that was the fault
-};
-
-LinkDump StartLinkDump(std::uint32_t sequence);
-void EndLinkDump(LinkDump& dump);
-
-// Takes one datagram of the dump; false when it is refused (dump.fault says
-// why). A truncated datagram or one from anyone but the kernel is refused
-// unread.
-bool TakeLinkReply(LinkDump& dump, const void* datagram, std::size_t length,
-                   std::uint32_t senderPort, bool truncated);
-
-// Copies the dump's records to `chain`, which holds them all, linked in dump
-// order.
-void ChainLinkRecords(const LinkDump& dump, IP_ADAPTER_INFO* chain);
 #endif
 
 // Why the last query that returned `status` failed, as one short phrase.

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/adapter_query.h"
+#include "platform/link_dump.h"
 
 namespace {
 
@@ -121,6 +121,34 @@ TEST(LinkDump, KeepsTheFirstAddressBytesAndZeroesTheRest) {
     std::vector<unsigned char> all(c.kept);
     all.resize(MAX_ADAPTER_ADDRESS_LENGTH);
     EXPECT_EQ(std::vector<unsigned char>(record.Address, record.Address + sizeof record.Address), all);
+  }
+}
+
+TEST(LinkDump, IgnoresATailTooShortToHoldAnAttributeAndNothingLonger) {
+  // An empty attribute whose length field reads 1024, as a byte-swapping
+  // emulator passes it on.
+  const std::string unswapped_empty_attribute("\x00\x04\x80\x41", 4);
+  const std::vector<unsigned char> address = {0, 0x1B, 0x9C, 0xA0, 0xFF, 0x0A};
+  const std::string ether = Reply::LinkPayload(&address, ARPHRD_ETHER);
+  const std::string tun = Reply::LinkPayload(nullptr, ARPHRD_NONE);
+  const struct {
+    const char* name;
+    std::string payload;
+    bool taken;
+    std::vector<std::vector<unsigned char>> chain;
+  } cases[] = {
+      {"4-byte tail after the address", ether + unswapped_empty_attribute, true, {address}},
+      {"4-byte tail on a link without one", tun + unswapped_empty_attribute, true, {{}}},
+      {"8-byte tail", ether + unswapped_empty_attribute + std::string(4, '\0'), false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Dump dump;
+    ASSERT_EQ(dump.Take(Reply().Message(RTM_NEWLINK, c.payload)), c.taken);
+    if (c.taken)
+      EXPECT_EQ(dump.Chain(), c.chain);
+    else
+      EXPECT_STREQ(dump.dump.fault, "malformed link attributes");
   }
 }
 
