@@ -1,5 +1,6 @@
-# Installation, and the packages built from it: a .deb on Linux, a .zip of the
-# executable with the README and the license on Windows.
+# Installation, and the packages built from it: a .deb and an .rpm on Linux, a
+# .zip of the executable with the README and the license on Windows. Each
+# package gets a SHA-256 file beside it.
 include(GNUInstallDirs)
 if(WIN32)
   install(TARGETS lsmac DESTINATION .)
@@ -13,22 +14,44 @@ else()
   configure_file(packaging/changelog.in changelog @ONLY)
   install(TARGETS lsmac DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_BINARY_DIR}/lsmac.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  set(CPACK_GENERATOR DEB)
+  set(CPACK_GENERATOR DEB RPM)
+  string(CONCAT CPACK_PACKAGE_DESCRIPTION
+         "lsmac prints the hardware (MAC) address of every network adapter the kernel\n"
+         "reports, one line each in the kernel's order, as \"MAC Address: \" and six\n"
+         "upper-case hexadecimal pairs joined by hyphens.")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "List the hardware addresses of the network adapters")
+
+  execute_process(COMMAND dpkg-architecture -t${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+                  OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE
+                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
-         "list the hardware addresses of the network adapters\n"
-         "lsmac prints the hardware (MAC) address of every network adapter the kernel\n"
-         "reports, one line each in the kernel's order, as \"MAC Address: \" and six\n"
-         "upper-case hexadecimal pairs joined by hyphens.")
-  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/deb-files.cmake)
+
+  # The RPM family's names for Debian's architectures.
+  set(rpm_arches amd64:x86_64 arm64:aarch64 armhf:armv7hl armel:armv5tel i386:i686
+      riscv64:riscv64 ppc64el:ppc64le s390x:s390x mips64el:mips64el)
+  list(FILTER rpm_arches INCLUDE REGEX "^${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}:")
+  string(REGEX REPLACE "^.*:" "" CPACK_RPM_PACKAGE_ARCHITECTURE "${rpm_arches}")
+  set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+  set(CPACK_RPM_PACKAGE_RELEASE 1)
+  set(CPACK_RPM_PACKAGE_LICENSE MIT)
+  set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
+  set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+  set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1)
+
+  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/staged-files.cmake)
   set(CPACK_LSMAC_SOURCE_DIR ${PROJECT_SOURCE_DIR})
   set(CPACK_LSMAC_BINARY_DIR ${PROJECT_BINARY_DIR})
+  set(CPACK_LSMAC_STATIC_PIE ${LSMAC_STATIC_PIE})
 endif()
 set(CPACK_PACKAGE_CONTACT "The lsmac developers <lsmac@users.noreply.github.com>")
 set(CPACK_PACKAGE_VENDOR "The lsmac developers")
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack-environment.cmake)
+set(CPACK_LSMAC_SOURCE_DATE_EPOCH ${LSMAC_SOURCE_DATE_EPOCH})
 include(CPack)
