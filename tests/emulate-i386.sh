@@ -8,11 +8,20 @@
 # installed: the system's packages and apt sources stay as they are.
 set -euo pipefail
 dir=$1
+# The archive this machine's apt already takes its release from, with only the
+# suite changed: a mirror or a proxy configured for apt serves this as well.
+. /etc/os-release
+archive=$(apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE) $(TARGET_OF)' |
+  awk -v suite="$VERSION_CODENAME" '$2 == suite && $3 == "deb" { print $1; exit }')
+if [ -z "$archive" ]; then
+  echo "emulate-i386.sh: apt has no Debian source for $VERSION_CODENAME, so $VERSION_CODENAME-backports' qemu-user cannot be fetched" >&2
+  exit 1
+fi
 mkdir -p "$dir/sources" "$dir/lists/partial" "$dir/cache/archives/partial"
 cat >"$dir/sources/backports.sources" <<SOURCES
 Types: deb
-URIs: http://deb.debian.org/debian
-Suites: bookworm-backports
+URIs: $archive
+Suites: $VERSION_CODENAME-backports
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
@@ -20,7 +29,7 @@ SOURCES
 apt=(-o Dir::Etc::sourcelist="$dir/sources.list" -o Dir::Etc::sourceparts="$dir/sources"
      -o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir/cache" -o APT::Sandbox::User=root)
 apt-get "${apt[@]}" update -qq
-(cd "$dir" && apt-get "${apt[@]}" download -qq qemu-user/bookworm-backports)
+(cd "$dir" && apt-get "${apt[@]}" download -qq "qemu-user/$VERSION_CODENAME-backports")
 dpkg-deb --fsys-tarfile "$dir"/qemu-user_*.deb | tar -x -C "$dir" ./usr/bin/qemu-i386
 
 binfmt=/proc/sys/fs/binfmt_misc
