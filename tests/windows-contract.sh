@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# lsmac.exe against every answer GetAdaptersInfo can give: the stand-in IP
+# Helper library (iphlpapi_standin.cc) answers as each case asks, Wine runs
+# the executable beside it, and each case checks the output, the exit status
+# and the buffer lengths that lsmac handed the platform.
+#
+#   windows-contract.sh WINE LSMAC.EXE IPHLPAPI.DLL
+set -u
+wine=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$2" "$3" "$work/"
+export WINEDLLOVERRIDES=iphlpapi=n STANDIN_LOG=$work/lengths
+
+# The platform's record: 640 bytes in 32-bit programs, 704 in 64-bit ones.
+if x86_64-w64-mingw32-objdump -f "$2" | grep -q pei-i386; then record=640; else record=704; fi
+fit=$((10240 / record))
+
+# The address lines of the records at INDEX..., as the stand-in fills them.
+lines() {
+  local index
+  for index in "$@"; do
+    printf 'MAC Address: %02X-%02X-%02X-%02X-%02X-%02X\r\n' $(for position in 0 1 2 3 4 5; do
+      echo $(((index * 7 + position * 0x31) & 255)); done)
+  done
+}
+# The buffer lengths lsmac should hand over: 10240, then those of COUNT records.
+asked() { echo 10240; for count in "$@"; do echo $((count * record)); done; }
+
+passed=0 failed=0
+# check NAME ANSWERS STATUS INDICES STDERR-PATTERN LENGTHS: lsmac exits with
+# STATUS, lists the records at INDICES, and writes one CR LF line matching
+# STDERR-PATTERN (or nothing, if it is empty) to standard error.
+check() {
+  local problems=()
+  rm -f "$work/lengths"
+  (cd "$work" && STANDIN_ANSWERS=$2 "$wine" lsmac.exe >out 2>err)
+  local status=$?
+  [ "$status" = "$3" ] || problems+=("status $status, expected $3")
+  lines $4 >"$work/expected"
+  cmp -s "$work/out" "$work/expected" || problems+=("standard output: $(head -c 200 "$work/out" | cat -A)")
+  if [ -z "$5" ]; then
+    [ ! -s "$work/err" ] || problems+=("standard error: $(head -c 200 "$work/err" | cat -A)")
+  elif [ "$(wc -l <"$work/err")" != 1 ] || [ "$(tail -c 2 "$work/err" | od -An -tx1)" != " 0d 0a" ] ||
+       ! tr -d '\r' <"$work/err" | grep -qE "^$5\$"; then
+    problems+=("standard error: $(head -c 200 "$work/err" | cat -A)")
+  fi
+  [ "$(cat "$work/lengths" 2>/dev/null)" = "$6" ] ||
+    problems+=("buffer lengths $(echo $(cat "$work/lengths" 2>/dev/null)), expected $(echo $6)")
+  if [ ${#problems[@]} = 0 ]; then
+    echo "ok - $1"; passed=$((passed + 1))
+  else
+    echo "not ok - $1: ${problems[*]}"; failed=$((failed + 1))
+  fi
+}
+
+failure="lsmac: cannot list network adapters:"
+check "failure status 50" e50 1 "" "$failure [^(]*[a-z][^(]* \(error 50\)" "$(asked)"
+check "failure status 87" e87 1 "" "$failure [^(]*[a-z][^(]* \(error 87\)" "$(asked)"
+check "no data" 0 0 "" "" "$(asked)"
+check "no data after an overflow" "$((fit + 1)) 0" 0 "" "" "$(asked $((fit + 1)))"
+check "one record" 1 0 0 "" "$(asked)"
+check "as many as fit ($fit)" $fit 0 "$(seq 0 $((fit - 1)))" "" "$(asked)"
+check "one more than fits" $((fit + 1)) 0 "$(seq 0 $fit)" "" "$(asked $((fit + 1)))"
+check "grows between queries" "$((fit + 1)) $((fit + 3))" 0 "$(seq 0 $((fit + 2)))" "" \
+  "$(asked $((fit + 1)) $((fit + 3)))"
+check "never stops growing" "$(seq -s ' ' $((fit + 1)) $((fit + 9)))" 1 "" \
+  "$failure the adapter list kept growing" "$(asked $((fit + 1)) $((fit + 2)) $((fit + 3)))"
+check "chain out of buffer order" 5r 0 "0 4 3 2 1" "" "$(asked)"
+check "address length 3" 2s 0 "0 1" "" "$(asked)"
+echo "windows contract: $passed passed, $failed failed"
+[ "$failed" = 0 ]
