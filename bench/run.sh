@@ -50,14 +50,14 @@ if [ "${1:-}" = --inside ]; then
 fi
 
 if [ "$(id -u)" = 0 ]; then
-  tools=(cmake g++ ninja-build hyperfine net-tools gnuplot-nox valgrind time python3 iproute2)
+  tools=(cmake g++ hyperfine net-tools gnuplot-nox valgrind time python3 iproute2)
   missing=$(for t in "${tools[@]}"; do dpkg-query -W -f='${Status}' "$t" 2>/dev/null | grep -q "ok installed" || echo "$t"; done)
   [ -z "$missing" ] || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null; }
 fi
 
 bin=$(mktemp -d)
 trap 'rm -rf "$bin"' EXIT
-cmake -S "$here/.." -B "$here/../build" -G Ninja >/dev/null
+cmake -S "$here/.." -B "$here/../build" >/dev/null
 cmake --build "$here/../build" --target lsmac >/dev/null
 cp "$here/../build/lsmac" "$bin/"
 cc -O2 -static -o "$bin/reference_lister" "$here/reference_lister.c"

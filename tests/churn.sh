@@ -7,6 +7,10 @@
 #
 #   churn.sh LSMAC [SECONDS]
 set -u
+if [ "${1:-}" != --inside ] && ! unshare -rn true 2>/dev/null; then
+  echo "churn: skipped, this user may not make network namespaces (unshare -rn)"
+  exit 77
+fi
 if [ "${1:-}" != --inside ]; then exec unshare -rn "$0" --inside "$@"; fi
 lsmac=$2 seconds=${3:-30}
 work=$(mktemp -d)

@@ -4,7 +4,7 @@
 set -u
 if [ "$(id -u)" != 0 ]; then
   echo "least privilege: skipped, needs root to act as another user"
-  exit 0
+  exit 77
 fi
 ns=lsmac-least-privilege-$$
 work=$(mktemp -d)

@@ -1,31 +1,45 @@
 #!/usr/bin/env bash
-# Builds the packages from the three builds, checks them with lintian and the
-# manual page with mandoc, lists their contents, and installs the .deb to run
-# lsmac and man lsmac from it.
+# Packages one Linux build as a .deb and an .rpm and checks them: the names
+# and architectures they must carry, lintian (no error) and rpmlint (no error
+# but the missing signature, which belongs to the release and its key), the
+# compressed manual page in both. The native packages are also installed: the
+# .deb with dpkg, to run lsmac and man lsmac, and the .rpm into a scratch root.
+#
+#   packages.sh BUILD DEBIAN-ARCH RPM-ARCH
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build=$1 deb_arch=$2 rpm_arch=$3
 version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-for build in build build-i686 build-x86_64; do (cd "$build" && cpack >/dev/null); done
-deb=build/lsmac_${version}-1_amd64.deb
+deb=$build/lsmac_${version}-1_${deb_arch}.deb
+rpm=$build/lsmac-${version}-1.${rpm_arch}.rpm
+rm -f "$build"/*.deb "$build"/*.rpm
+cpack --config "$build/CPackConfig.cmake" -B "$build" >"$build/cpack.log" 2>&1 || { cat "$build/cpack.log"; exit 1; }
+passed=0 failed=0
+check() {
+  if eval "$2"; then passed=$((passed + 1)); else echo "not ok - $1"; failed=$((failed + 1)); fi
+}
 
-echo "== $deb"
-dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Depends\):/&/p'
-dpkg-deb --contents "$deb"
-lintian --fail-on error "$deb"
-mandoc -T lint -W warning build/lsmac.1
-mandoc -T ascii build/lsmac.1 | tail -1 | grep -q "lsmac $version"
-for zip in build-i686/lsmac-$version-win32.zip build-x86_64/lsmac-$version-win64.zip; do
-  echo "== $zip"
-  unzip -l "$zip"
-  [ "$(unzip -Z1 "$zip" | sed "s|^[^/]*/||" | LC_ALL=C sort | tr '\n' ' ')" = "LICENSE README.md lsmac.exe " ]
-done
+check "$deb built for $deb_arch" "[ \"\$(dpkg-deb -f '$deb' Architecture)\" = '$deb_arch' ]"
+check "$deb has no lintian error" "lintian --fail-on error '$deb' >'$build/lintian.log' || { cat '$build/lintian.log'; false; }"
+check "$deb holds the manual page compressed" "dpkg-deb -c '$deb' | grep -q ' ./usr/share/man/man1/lsmac.1.gz$'"
+rpmq() { rpm -qp --qf "$1" "$rpm" 2>/dev/null; }
+check "$rpm built for $rpm_arch" "[ \"\$(rpmq '%{ARCH}')\" = '$rpm_arch' ]"
+check "$rpm names its license, packager, summary and description" \
+  "[ \"\$(rpmq '%{LICENSE}')\" = MIT ] && rpmq '%{PACKAGER}|%{SUMMARY}|%{DESCRIPTION}' | grep -qvE '^\(none\)|\|\(none\)'"
+check "$rpm holds the manual page compressed" "rpm -qlp '$rpm' 2>/dev/null | grep -qx /usr/share/man/man1/lsmac.1.gz"
+check "$rpm has no rpmlint error but no-signature" \
+  "rpmlint -r packaging/rpmlintrc '$rpm' >'$build/rpmlint.log' 2>&1; ! grep ': E: ' '$build/rpmlint.log' | grep -v ': E: no-signature$' || { cat '$build/rpmlint.log'; false; }"
 
-if [ "$(id -u)" = 0 ]; then
-  echo "== installing $deb"
-  dpkg -i "$deb" >/dev/null
-  trap 'dpkg -r lsmac >/dev/null' EXIT
-  lsmac >/dev/null
-  MANPAGER=cat man lsmac 2>/dev/null | grep -q 'MAC Address: 00-1B-9C-A0-FF-0A'
-  echo "installed lsmac and its manual page work"
+if [ "$deb_arch" = "$(dpkg --print-architecture)" ]; then
+  check "manual page passes mandoc's lint" "mandoc -T lint -W warning '$build/lsmac.1'"
+  if [ "$(id -u)" = 0 ]; then
+    check ".deb installs, and its lsmac and man lsmac work" \
+      "dpkg -i '$deb' >/dev/null && lsmac >/dev/null && MANPAGER=cat man lsmac | grep -q 'MAC Address: 00-1B-9C-A0-FF-0A'; status=\$?; dpkg -r lsmac >/dev/null; [ \$status = 0 ]"
+  fi
+  root=$(mktemp -d)
+  check ".rpm installs into a scratch root, and its lsmac runs" \
+    "rpm --root '$root' --initdb && rpm --root '$root' -i --nodeps '$rpm' 2>/dev/null && '$root/usr/bin/lsmac' >/dev/null"
+  rm -rf "$root"
 fi
-echo "packages: 1 passed, 0 failed"
+echo "packages $deb_arch: $passed passed, $failed failed"
+[ "$failed" = 0 ]

@@ -1,15 +1,39 @@
 #!/usr/bin/env bash
 # Installs what the tests need on Debian 12 (as root), builds every
-# configuration and runs every test.
+# configuration and runs every test, then prints how long each stage took.
 #
-# The 32-bit Windows scenarios need a machine that runs 32-bit programs. Where
+# The 32-bit Windows tests need a machine that runs 32-bit programs. Where
 # this one cannot, they run in CI (CI=true) or with LSMAC_EMULATE_I386=1, which
 # registers a user-mode emulator through binfmt_misc; otherwise they are
 # skipped, and the run says so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+if [ "$(id -u)" != 0 ]; then
+  echo "tests/run-all.sh installs packages and needs root; without it: cmake --build build && ctest --test-dir build" >&2
+  exit 1
+fi
+# Folders made here use Ninja; one made before keeps its own generator.
+export CMAKE_GENERATOR=Ninja
 mkdir -p build
+
+# The other Linux architectures: triplet, qemu's name, Debian's, RPM's.
+architectures="aarch64-linux-gnu aarch64 arm64 aarch64
+arm-linux-gnueabihf arm armhf armv7hl
+arm-linux-gnueabi arm armel armv5tel
+i686-linux-gnu i386 i386 i686
+riscv64-linux-gnu riscv64 riscv64 riscv64
+powerpc64le-linux-gnu ppc64le ppc64el ppc64le
+s390x-linux-gnu s390x s390x s390x
+mips64el-linux-gnuabi64 mips64el mips64el mips64el"
+
+stages=()
+stage_started=$SECONDS
+stage() {
+  [ -z "${stage_name:-}" ] || stages+=("$(printf '%5d s  %s' $((SECONDS - stage_started)) "$stage_name")")
+  stage_name=$1 stage_started=$SECONDS
+  [ -z "$1" ] || echo "== $1"
+}
 
 runs_i386() {
   printf '.globl _start\n_start:\n movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' |
@@ -17,79 +41,132 @@ runs_i386() {
     build/probe-i386 2>/dev/null
 }
 
+stage "installing what the tests need"
 skip_i386=""
-if ! runs_i386; then
-  if [ "${CI:-}" = true ] || [ "${LSMAC_EMULATE_I386:-}" = 1 ]; then
-    echo "== registering an emulator for 32-bit programs"
-    tests/emulate-i386.sh "$root/build/emulator"
-    runs_i386 || { echo "32-bit programs still do not run" >&2; exit 1; }
-  else
+if ! runs_i386 2>/dev/null; then
+  [ "${CI:-}" = true ] || [ "${LSMAC_EMULATE_I386:-}" = 1 ] ||
     skip_i386="this machine cannot run 32-bit programs; LSMAC_EMULATE_I386=1 registers an emulator for them (binfmt_misc)"
-  fi
 fi
-
-packages=(cmake ninja-build g++ libgtest-dev iproute2 strace python3 clang libclang-rt-14-dev
-          binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
-          lintian mandoc man-db unzip)
+packages=(cmake ninja-build g++ binutils libgtest-dev iproute2 util-linux strace python3 git clang
+          libclang-rt-14-dev binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
+          lintian mandoc man-db unzip rpm rpmlint)
+while read -r triplet _; do packages+=("g++-$triplet"); done <<<"$architectures"
 [ -n "$skip_i386" ] || packages+=(wine32:i386)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing ${missing[*]}"
+  echo "installing ${missing[*]}"
   [ -n "$skip_i386" ] || dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+# Every tool the tests call, where they call it.
+tools=(cmake ninja g++ clang++ as ld readelf objdump ip unshare prlimit setpriv strace python3 git
+       lintian mandoc man unzip dpkg-deb rpm rpmbuild rpmlint sha256sum x86_64-w64-mingw32-objdump
+       /usr/lib/wine/wine64 /usr/lib/wine/wineserver)
+while read -r triplet _; do tools+=("$triplet-g++" "$triplet-objdump" "$triplet-readelf"); done <<<"$architectures"
+[ -n "$skip_i386" ] || tools+=(/usr/lib/wine/wine)
+for tool in "${tools[@]}"; do
+  command -v "$tool" >/dev/null || { echo "tests/run-all.sh: $tool is missing after the installation" >&2; exit 1; }
+done
+# Each architecture's emulator, unpacked rather than installed: the package
+# would register itself with binfmt_misc for the whole machine.
+emulators=$root/build/qemu-user-static
+if [ ! -d "$emulators/usr/bin" ]; then
+  mkdir -p "$emulators"
+  download() { (cd "$emulators" && apt-get download -qq -o APT::Sandbox::User=root qemu-user-static); }
+  download || { apt-get update -qq && download; }
+  dpkg-deb -x "$emulators"/qemu-user-static_*.deb "$emulators"
+fi
 
-echo "== native build: unit, scenario, fault, churn and hardening tests"
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build
-ctest --test-dir build --output-on-failure
+if [ -z "$skip_i386" ] && ! runs_i386; then
+  stage "registering an emulator for 32-bit programs"
+  tests/emulate-i386.sh "$root/build/emulator"
+  runs_i386 || { echo "tests/run-all.sh: 32-bit programs still do not run" >&2; exit 1; }
+fi
+
 summaries() { grep -hE '^(scenarios|faults|least privilege|churn|hardening):' "$1/Testing/Temporary/LastTest.log"; }
-summaries build
+# ctest in BUILD; a test that skipped, here where it can all run, is a failure.
+run_ctest() {
+  ctest --test-dir "$1" --output-on-failure | tee "$1/ctest.log"
+  ! grep -q '(Skipped)' "$1/ctest.log" || { echo "tests/run-all.sh: a test skipped in $1" >&2; exit 1; }
+  summaries "$1"
+}
 
-echo "== the same under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-sanitize -G Ninja -DLSMAC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+stage "native build: unit, scenario, fault, churn, least-privilege and hardening tests"
+cmake -S . -B build >/dev/null
+cmake --build build
+run_ctest build
+
+stage "the same under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-sanitize -DLSMAC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-sanitize
-ctest --test-dir build-sanitize --output-on-failure
-summaries build-sanitize
+run_ctest build-sanitize
 
-echo "== fuzzing the link dump parser"
-CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DLSMAC_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+stage "fuzzing the link dump parser"
+CXX=clang++ cmake -S . -B build-fuzz -DLSMAC_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz --target fuzz_link_dump
 tests/fuzz.sh build-fuzz/tests/fuzz_link_dump 60
 
+stage "Windows builds: imports, resources, .zip packages"
+version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for arch in i686 x86_64; do
-  echo "== $arch Windows build"
-  cmake -S . -B "build-$arch" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$arch-w64-mingw32.cmake" >/dev/null
+  cmake -S . -B "build-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$arch-w64-mingw32.cmake" >/dev/null
   cmake --build "build-$arch"
+  exe=build-$arch/lsmac.exe
   # Standing alone, the executable imports nothing but system DLLs.
-  imports=$(x86_64-w64-mingw32-objdump -p "build-$arch/lsmac.exe" | awk '/DLL Name:/ {print tolower($3)}')
-  echo "imports: $(echo $imports)"
+  imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}')
+  echo "$exe imports: $(echo $imports)"
   if echo "$imports" | grep -vqxE 'kernel32\.dll|msvcrt\.dll|iphlpapi\.dll|advapi32\.dll'; then
-    echo "lsmac.exe imports a DLL that is not the system's" >&2
+    echo "tests/run-all.sh: $exe imports a DLL that is not the system's" >&2
     exit 1
   fi
+  strings -el "$exe" | grep -A1 -x ProductVersion | tail -1 | grep -qx "$version" &&
+    strings "$exe" | grep -q 'requestedExecutionLevel level="asInvoker"' ||
+    { echo "tests/run-all.sh: $exe lacks its version resource or its manifest" >&2; exit 1; }
+  (cd "build-$arch" && cpack >/dev/null)
+  zip=$(ls "build-$arch"/lsmac-"$version"-win*.zip)
+  [ "$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | LC_ALL=C sort | tr '\n' ' ')" = "LICENSE README.md lsmac.exe " ] ||
+    { echo "tests/run-all.sh: $zip holds $(unzip -Z1 "$zip")" >&2; exit 1; }
+  echo "$exe: version $version, asInvoker manifest; $zip holds lsmac.exe, README.md, LICENSE"
 done
 
-echo "== packages"
-tests/packages.sh
+stage "native packages"
+tests/packages.sh build "$(dpkg --print-architecture)" "$(uname -m)"
 
-# One prefix serves both builds; made after the emulator is in place, it holds
-# the 32-bit system too.
+stage "release artifacts rebuilt from a copy elsewhere, compared byte for byte"
+tests/reproducible.sh
+
+# One prefix serves both Windows builds; made after the emulator is in place,
+# it holds the 32-bit system too.
 export WINEDEBUG=-all WINEPREFIX=$root/build/wine
 [ -d "$WINEPREFIX" ] || /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 
-echo "== 64-bit Windows build under Wine"
+stage "64-bit Windows build under Wine"
 tests/scenarios.sh --crlf --wine /usr/lib/wine/wine64 build-x86_64/lsmac.exe
+tests/windows-contract.sh /usr/lib/wine/wine64 build-x86_64/lsmac.exe build-x86_64/tests/iphlpapi.dll
 
-echo "== 32-bit Windows build under Wine"
+stage "32-bit Windows build under Wine"
 if [ -n "$skip_i386" ]; then
   echo "skipped: $skip_i386"
 else
   # Twenty-four adapters overflow the listing's sixteen-record buffer.
   SCENARIOS="mixed loopback many" MANY_PAIRS=12 \
     tests/scenarios.sh --crlf --wine /usr/lib/wine/wine build-i686/lsmac.exe
+  tests/windows-contract.sh /usr/lib/wine/wine build-i686/lsmac.exe build-i686/tests/iphlpapi.dll
 fi
+
+stage "other Linux architectures, emulated: build, hardening, scenarios, packages"
+failed_architectures=0
+while read -r triplet qemu deb_arch rpm_arch; do
+  tests/architecture.sh "$triplet" "$emulators/usr/bin/qemu-$qemu-static" "$deb_arch" "$rpm_arch" ||
+    failed_architectures=$((failed_architectures + 1))
+done <<<"$architectures"
+
+stage ""
+echo "== time"
+printf '%s\n' "${stages[@]}"
+printf '%5d s  in all\n' "$SECONDS"
+[ "$failed_architectures" = 0 ]

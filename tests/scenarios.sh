@@ -22,6 +22,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ $# -gt 0 ] || { echo "usage: $0 [--crlf] [--wine] COMMAND [ARGS...]" >&2; exit 2; }
+if [ "${1:-}" != --inside ] && ! unshare -rn true 2>/dev/null; then
+  echo "scenarios: skipped, this user may not make network namespaces (unshare -rn)"
+  exit 77
+fi
 : "${SCENARIOS:=mixed loopback arguments output many}"
 : "${MANY_PAIRS:=300}"
 work=$(mktemp -d)
@@ -133,11 +137,37 @@ scenario_many() {
   [ "$lines" = $((2 * MANY_PAIRS)) ] || fail "$lines lines for $((2 * MANY_PAIRS)) adapters"
 }
 
+# Wine answers from the namespace its server started in, so any server of the
+# prefix, started elsewhere, is ended and this namespace's own is started
+# before the first query. Were another still running, ours would find it
+# holding the prefix and exit.
+wineserver=/usr/lib/wine/wineserver
+start_wineserver() {
+  "$wineserver" -k 2>/dev/null
+  "$wineserver" -w
+  "$wineserver" -f -p 2>"$work/wineserver" &
+  server=$!
+  for _ in $(seq 100); do
+    kill -0 "$server" 2>/dev/null || break
+    ls -l "/proc/$server/fd" 2>/dev/null | grep -q 'socket:' && return 0
+    sleep 0.05
+  done
+  kill "$server" 2>/dev/null
+  wait "$server"
+  echo "  wineserver: this namespace's own server did not start (status $?), so one started elsewhere would answer: the old one was not ended"
+  exit 1
+}
+stop_wineserver() {
+  kill -0 "$server" 2>/dev/null || fail "wineserver: this namespace's server ended during the scenario"
+  "$wineserver" -k
+  wait "$server"
+}
+
 if [ "${1:-}" = --inside ]; then
   scenario=$2; shift 2
-  $wine && wineserver -k 2>/dev/null
+  if $wine; then start_wineserver; fi
   "scenario_$scenario" "$@"
-  $wine && wineserver -k 2>/dev/null
+  if $wine; then stop_wineserver; fi
   exit $((failures > 0))
 fi
 

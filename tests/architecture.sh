@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# One Linux architecture end to end: cross-builds lsmac with the triplet's
+# toolchain, reads its hardening with the matching binutils, runs every
+# scenario with the architecture's user-mode emulator as the command, and
+# packages it. Prints one summary line for the architecture.
+#
+#   architecture.sh TRIPLET EMULATOR DEBIAN-ARCH RPM-ARCH
+set -uo pipefail
+cd "$(dirname "$0")/.."
+triplet=$1 emulator=$2 deb_arch=$3 rpm_arch=$4
+build=build-$triplet
+passed=0 failed=0
+# step NAME COMMAND...: adds up the counts of the command's summary line; a
+# command that fails without counting a failure counts as one.
+step() {
+  local name=$1
+  shift
+  "$@" >"$build/$name.log" 2>&1
+  local status=$?
+  set -- $(grep -oE '[0-9]+ passed, [0-9]+ failed' "$build/$name.log" | tail -1)
+  passed=$((passed + ${1:-0}))
+  failed=$((failed + ${3:-0}))
+  if [ "$status" != 0 ]; then
+    [ "${3:-0}" != 0 ] || failed=$((failed + 1))
+    echo "not ok - $triplet $name:"
+    grep -E '^not ok|^  ' "$build/$name.log" | head -40 || tail -20 "$build/$name.log"
+  fi
+}
+build() {
+  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$triplet.cmake" &&
+    cmake --build "$build" && echo "build: 1 passed, 0 failed"
+}
+mkdir -p "$build"
+step build build
+step hardening tests/hardening.sh "$build/lsmac" "$build/liblisting.a" "$triplet-"
+step scenarios tests/scenarios.sh "$emulator" "$build/lsmac"
+step packages tests/packages.sh "$build" "$deb_arch" "$rpm_arch"
+echo "$triplet: $passed passed, $failed failed"
+[ "$failed" = 0 ]
