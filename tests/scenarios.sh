@@ -22,9 +22,11 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ $# -gt 0 ] || { echo "usage: $0 [--crlf] [--wine] COMMAND [ARGS...]" >&2; exit 2; }
-if [ "${1:-}" != --inside ] && ! unshare -rn true 2>/dev/null; then
-  echo "scenarios: skipped, this user may not make network namespaces (unshare -rn)"
-  exit 77
+if [ "${1:-}" != --inside ]; then
+  skip=""
+  unshare -rn true 2>/dev/null || skip="this user may not make network namespaces (unshare -rn)"
+  [ -w /dev/net/tun ] || skip="this user may not open /dev/net/tun, and the scenarios need a tun link"
+  [ -z "$skip" ] || { echo "scenarios: skipped, $skip"; exit 77; }
 fi
 : "${SCENARIOS:=mixed loopback arguments output many}"
 : "${MANY_PAIRS:=300}"
