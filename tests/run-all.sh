@@ -123,8 +123,9 @@ for arch in i686 x86_64; do
     echo "tests/run-all.sh: $exe imports a DLL that is not the system's" >&2
     exit 1
   fi
-  strings -el "$exe" | grep -A1 -x ProductVersion | tail -1 | grep -qx "$version" &&
-    strings "$exe" | grep -q 'requestedExecutionLevel level="asInvoker"' ||
+  wide=$(strings -el "$exe") narrow=$(strings "$exe")
+  grep -A1 -x ProductVersion <<<"$wide" | tail -1 | grep -qx "$version" &&
+    grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$narrow" ||
     { echo "tests/run-all.sh: $exe lacks its version resource or its manifest" >&2; exit 1; }
   (cd "build-$arch" && cpack >/dev/null)
   zip=$(ls "build-$arch"/lsmac-"$version"-win*.zip)
