@@ -140,12 +140,11 @@ tests/packages.sh build "$(dpkg --print-architecture)" "$(uname -m)"
 stage "release artifacts rebuilt from a copy elsewhere, compared byte for byte"
 tests/reproducible.sh
 
+stage "64-bit Windows build under Wine"
 # One prefix serves both Windows builds; made after the emulator is in place,
 # it holds the 32-bit system too.
 export WINEDEBUG=-all WINEPREFIX=$root/build/wine
 [ -d "$WINEPREFIX" ] || /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-
-stage "64-bit Windows build under Wine"
 tests/scenarios.sh --crlf --wine /usr/lib/wine/wine64 build-x86_64/lsmac.exe
 tests/windows-contract.sh /usr/lib/wine/wine64 build-x86_64/lsmac.exe build-x86_64/tests/iphlpapi.dll
 
