@@ -92,6 +92,8 @@ summaries() { grep -hE '^(scenarios|faults|least privilege|churn|hardening):' "$
 run_ctest() {
   ctest --test-dir "$1" --output-on-failure | tee "$1/ctest.log"
   ! grep -q '(Skipped)' "$1/ctest.log" || { echo "tests/run-all.sh: a test skipped in $1" >&2; exit 1; }
+  grep -qE 'Test +#[0-9]+: link_dump ' "$1/ctest.log" ||
+    { echo "tests/run-all.sh: no unit tests in $1: GoogleTest was not found" >&2; exit 1; }
   summaries "$1"
 }
 
