@@ -71,7 +71,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ ${#wine[@]} = 0 ] || install --no-install-recommends "${wine[@]}"
 fi
 # Every tool the tests call, where they call it.
-tools=(cmake ninja g++ clang++ as ld readelf objdump ip unshare prlimit setpriv strace python3 git
+tools=(cmake ninja g++ clang++ as ld readelf objdump strings ip unshare prlimit setpriv strace python3 git
        lintian mandoc man unzip dpkg-deb rpm rpmbuild rpmlint sha256sum x86_64-w64-mingw32-objdump
        /usr/lib/wine/wine64 /usr/lib/wine/wineserver)
 while read -r triplet _; do tools+=("$triplet-g++" "$triplet-objdump" "$triplet-readelf"); done <<<"$architectures"
