@@ -26,12 +26,12 @@ step() {
     grep -E '^not ok|^  ' "$build/$name.log" | head -40 || tail -20 "$build/$name.log"
   fi
 }
-build() {
+cross_build() {
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$triplet.cmake" &&
     cmake --build "$build" && echo "build: 1 passed, 0 failed"
 }
 mkdir -p "$build"
-step build build
+step build cross_build
 step hardening tests/hardening.sh "$build/lsmac" "$build/liblisting.a" "$triplet-"
 step scenarios tests/scenarios.sh "$emulator" "$build/lsmac"
 step packages tests/packages.sh "$build" "$deb_arch" "$rpm_arch"

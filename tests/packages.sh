@@ -15,15 +15,19 @@ rpm=$build/lsmac-${version}-1.${rpm_arch}.rpm
 rm -f "$build"/*.deb "$build"/*.rpm
 cpack --config "$build/CPackConfig.cmake" -B "$build" >"$build/cpack.log" 2>&1 || { cat "$build/cpack.log"; exit 1; }
 passed=0 failed=0
+# check NAME COMMAND...
 check() {
-  if eval "$2"; then passed=$((passed + 1)); else echo "not ok - $1"; failed=$((failed + 1)); fi
+  local name=$1
+  shift
+  if "$@"; then passed=$((passed + 1)); else echo "not ok - $name"; failed=$((failed + 1)); fi
 }
-
-check "$deb built for $deb_arch" "[ \"\$(dpkg-deb -f '$deb' Architecture)\" = '$deb_arch' ]"
-check "$deb has no lintian error" "lintian --fail-on error '$deb' >'$build/lintian.log' || { cat '$build/lintian.log'; false; }"
-check "$deb holds the manual page compressed" "dpkg-deb -c '$deb' | grep ' ./usr/share/man/man1/lsmac.1.gz$' >/dev/null"
+# Runs COMMAND with its output in LOG, shown only when it fails.
+logged() {
+  local log=$1
+  shift
+  "$@" >"$log" 2>&1 || { cat "$log"; return 1; }
+}
 rpmq() { rpm -qp --qf "$1" "$rpm" 2>/dev/null; }
-check "$rpm built for $rpm_arch" "[ \"\$(rpmq '%{ARCH}')\" = '$rpm_arch' ]"
 has_metadata() {
   [ "$(rpmq '%{LICENSE}')" = MIT ] || return 1
   local tag
@@ -31,21 +35,38 @@ has_metadata() {
     case "$(rpmq "%{$tag}")" in "" | "(none)") return 1 ;; esac
   done
 }
+no_rpmlint_error_but_signature() {
+  rpmlint -r packaging/rpmlintrc "$rpm" >"$build/rpmlint.log" 2>&1
+  ! grep ': E: ' "$build/rpmlint.log" | grep -v ': E: no-signature$' || { cat "$build/rpmlint.log"; return 1; }
+}
+deb_installs_and_runs() {
+  dpkg -i "$deb" >/dev/null && lsmac >/dev/null &&
+    MANPAGER=cat man lsmac | grep 'MAC Address: 00-1B-9C-A0-FF-0A' >/dev/null
+  local status=$?
+  dpkg -r lsmac >/dev/null
+  return $status
+}
+rpm_installs_and_runs() {
+  local root status
+  root=$(mktemp -d)
+  rpm --root "$root" --initdb && rpm --root "$root" -i --nodeps "$rpm" 2>/dev/null && "$root/usr/bin/lsmac" >/dev/null
+  status=$?
+  rm -rf "$root"
+  return $status
+}
+
+check "$deb built for $deb_arch" [ "$(dpkg-deb -f "$deb" Architecture)" = "$deb_arch" ]
+check "$deb has no lintian error" logged "$build/lintian.log" lintian --fail-on error "$deb"
+check "$deb holds the manual page compressed" grep -q ' ./usr/share/man/man1/lsmac.1.gz$' <(dpkg-deb -c "$deb")
+check "$rpm built for $rpm_arch" [ "$(rpmq '%{ARCH}')" = "$rpm_arch" ]
 check "$rpm names its license, packager, summary and description" has_metadata
-check "$rpm holds the manual page compressed" "rpm -qlp '$rpm' 2>/dev/null | grep -x /usr/share/man/man1/lsmac.1.gz >/dev/null"
-check "$rpm has no rpmlint error but no-signature" \
-  "rpmlint -r packaging/rpmlintrc '$rpm' >'$build/rpmlint.log' 2>&1; ! grep ': E: ' '$build/rpmlint.log' | grep -v ': E: no-signature$' || { cat '$build/rpmlint.log'; false; }"
+check "$rpm holds the manual page compressed" grep -qx /usr/share/man/man1/lsmac.1.gz <(rpm -qlp "$rpm" 2>/dev/null)
+check "$rpm has no rpmlint error but no-signature" no_rpmlint_error_but_signature
 
 if [ "$deb_arch" = "$(dpkg --print-architecture)" ]; then
-  check "manual page passes mandoc's lint" "mandoc -T lint -W warning '$build/lsmac.1'"
-  if [ "$(id -u)" = 0 ]; then
-    check ".deb installs, and its lsmac and man lsmac work" \
-      "dpkg -i '$deb' >/dev/null && lsmac >/dev/null && MANPAGER=cat man lsmac | grep 'MAC Address: 00-1B-9C-A0-FF-0A' >/dev/null; status=\$?; dpkg -r lsmac >/dev/null; [ \$status = 0 ]"
-  fi
-  root=$(mktemp -d)
-  check ".rpm installs into a scratch root, and its lsmac runs" \
-    "rpm --root '$root' --initdb && rpm --root '$root' -i --nodeps '$rpm' 2>/dev/null && '$root/usr/bin/lsmac' >/dev/null"
-  rm -rf "$root"
+  check "manual page passes mandoc's lint" mandoc -T lint -W warning "$build/lsmac.1"
+  [ "$(id -u)" != 0 ] || check ".deb installs, and its lsmac and man lsmac work" deb_installs_and_runs
+  check ".rpm installs into a scratch root, and its lsmac runs" rpm_installs_and_runs
 fi
 echo "packages $deb_arch: $passed passed, $failed failed"
 [ "$failed" = 0 ]

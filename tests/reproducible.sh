@@ -13,10 +13,11 @@ version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 artifacts=(build/lsmac build-i686/lsmac.exe build-x86_64/lsmac.exe build/lsmac_${version}-1_amd64.deb
            build-i686/lsmac-$version-win32.zip build-x86_64/lsmac-$version-win64.zip)
 for build in build build-i686 build-x86_64; do
-  toolchain=()
-  [ "$build" = build ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/${build#build-}-w64-mingw32.cmake)
+  toolchain=() generator=(-G DEB)  # of the native packages, only the .deb is compared
+  [ "$build" = build ] ||
+    toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/${build#build-}-w64-mingw32.cmake) generator=()
   (cd "$copy" && cmake -S . -B "$build" "${toolchain[@]}" >/dev/null && cmake --build "$build" >/dev/null &&
-     cd "$build" && cpack >/dev/null)
+     cd "$build" && cpack "${generator[@]}" >/dev/null)
 done
 
 passed=0 failed=0
