@@ -23,6 +23,19 @@ pair() { printf 'link add name a%d index %d address 02:5a:%02x:%02x:00:01 type v
 stable=1000
 for i in $(seq "$stable"); do pair "$i" $((98 + 2 * i)) $((99 + 2 * i)); done | ip -batch -
 
+traced_lsmac() {
+  ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o "$work/trace" -e trace=sendto,recvmsg -e inject=recvmsg:delay_exit=300 \
+    "$lsmac" >"$work/out" 2>"$work/err"
+}
+# Changes come no faster than every 0.2 s, nor than twice the time a quiet
+# listing takes, so that the retries, not how fast this build or machine is,
+# decide how many listings meet a change.
+started=$(date +%s%N)
+traced_lsmac
+quiet_ms=$((($(date +%s%N) - started) / 1000000))
+pause_ms=$((2 * quiet_ms > 200 ? 2 * quiet_ms : 200))
+pause=$(printf '%d.%03d' $((pause_ms / 1000)) $((pause_ms % 1000)))
+
 # Pairs 10000 and up come and go, each deleted a few changes after it came.
 # Their ends sit before and after all stable links in the dump's ifindex
 # order, so nearly any change during a dump would tear one of them.
@@ -30,15 +43,14 @@ for i in $(seq "$stable"); do pair "$i" $((98 + 2 * i)) $((99 + 2 * i)); done | 
    [ -e "$work/churning" ] || break
    pair "$k" $((10 + k % 8)) $((5000 + k % 8))
    [ "$k" -lt 10005 ] || echo "link del a$((k - 5))"
-   sleep 0.2
+   sleep "$pause"
  done | ip -force -batch - >/dev/null 2>&1) &
 
 runs=0 consistent=0 clean_failures=0 interrupted=0 bad=0
 end=$((SECONDS + seconds))
 while [ "$SECONDS" -lt "$end" ]; do
   runs=$((runs + 1))
-  ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o "$work/trace" -e trace=sendto,recvmsg -e inject=recvmsg:delay_exit=300 \
-    "$lsmac" >"$work/out" 2>"$work/err"
+  traced_lsmac
   status=$?
   # A dump the kernel marked interrupted is taken again: more than one request.
   [ "$(grep -c '^[0-9]* *sendto(' "$work/trace")" -le 1 ] || interrupted=$((interrupted + 1))
@@ -65,5 +77,5 @@ while [ "$SECONDS" -lt "$end" ]; do
   fi
 done
 
-echo "churn: $runs runs: $consistent consistent, $clean_failures failed cleanly, $bad bad; $interrupted met an interrupted dump"
+echo "churn: a change every $pause s; $runs runs: $consistent consistent, $clean_failures failed cleanly, $bad bad; $interrupted met an interrupted dump"
 [ "$bad" = 0 ] && [ $((2 * consistent)) -gt "$runs" ] && [ "$interrupted" -gt 0 ]
