@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Fuzzes the link dump parser for a bounded time, from seeds that are real
 # dumps of a few namespaces and the inputs that once found a fault
-# (fuzz-regressions/). A crash or a sanitizer report fails it.
+# (fuzz-regressions/). A crash, a sanitizer report or an input that takes
+# more than ten seconds (a loop) fails it, with the input saved beside the
+# fuzzer.
 #
 #   fuzz.sh FUZZER SECONDS
 set -euo pipefail
@@ -19,7 +21,7 @@ capture "ip link add name v0 type veth peer name v1 && ip link add name br0 type
   ip link add name ifb0 type ifb &&" mixed
 capture "for i in \$(seq 60); do echo link add name m\$i type veth peer name n\$i; done | ip -batch - &&" many
 
-"$fuzzer" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$(dirname "$fuzzer")/" "$work/corpus" 2>"$work/log" ||
+"$fuzzer" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 -artifact_prefix="$(dirname "$fuzzer")/" "$work/corpus" 2>"$work/log" ||
   { tail -40 "$work/log"; exit 1; }
 grep -E "^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)" "$work/log"
 echo "fuzzing: 1 passed, 0 failed"

@@ -152,14 +152,19 @@ TEST(LinkDump, IgnoresATailTooShortToHoldAnAttributeAndNothingLonger) {
   }
 }
 
+// 20-byte InfiniBand addresses, so that the links that fill the records'
+// storage (the 64th, the 128th, the 256th) show whether any copy overruns it.
 TEST(LinkDump, GathersEveryLinkOfALargeDump) {
   Dump dump;
   std::vector<std::vector<unsigned char>> expected;
   for (int datagram = 0; datagram < 10; ++datagram) {
     Reply reply;
     for (int link = 0; link < 30; ++link) {
-      expected.push_back({2, 0, 0, 0, static_cast<unsigned char>(datagram), static_cast<unsigned char>(link)});
-      reply.Link(expected.back());
+      std::vector<unsigned char> address(20, 0xEE);
+      address[4] = static_cast<unsigned char>(datagram);
+      address[5] = static_cast<unsigned char>(link);
+      reply.Link(address);
+      expected.emplace_back(address.begin(), address.begin() + MAX_ADAPTER_ADDRESS_LENGTH);
     }
     ASSERT_TRUE(dump.Take(reply));
   }

@@ -69,8 +69,8 @@ expect_listing() {
 expect_error_line() {
   expect_status 1
   [ ! -s "$work/out" ] || fail "standard output not empty"
-  grep -qE "^lsmac: cannot $1" "$work/err" && [ "$(wc -l <"$work/err")" = 1 ] ||
-    fail "standard error is not one 'lsmac: cannot $1' line: $(head -c 300 "$work/err")"
+  printf '%s%s' "$1" "$eol" | cmp -s - "$work/err" ||
+    fail "standard error is not the one line '$1': $(head -c 300 "$work/err" | cat -A)"
 }
 
 add_veth() { ip link add name "$1" address "$2" type veth peer name "$3" address "$4"; }
@@ -125,9 +125,9 @@ scenario_output() {
   mixed_links
   : >"$work/out"
   "$@" >/dev/full 2>"$work/err"; echo $? >"$work/status"
-  expect_error_line "write standard output"
+  expect_error_line "lsmac: cannot write standard output: No space left on device"
   "$@" >&- 2>"$work/err"; echo $? >"$work/status"
-  expect_error_line "write standard output"
+  expect_error_line "lsmac: cannot write standard output: Bad file descriptor"
 }
 
 scenario_many() {
