@@ -1,17 +1,22 @@
 # Installation, and the packages built from it: a .deb and an .rpm on Linux, a
-# .zip of the executable with the README and the license on Windows. Each
-# package gets a SHA-256 file beside it.
+# .zip of the executable with the README, the license and the notices on
+# Windows.
 include(GNUInstallDirs)
+include(cmake/notices.cmake)
+set(CPACK_PACKAGE_CONTACT "The lsmac developers <lsmac@users.noreply.github.com>")
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/staged-files.cmake)
+set(CPACK_LSMAC_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_LSMAC_BINARY_DIR ${PROJECT_BINARY_DIR})
 if(WIN32)
   install(TARGETS lsmac DESTINATION .)
-  install(FILES README.md LICENSE DESTINATION .)
+  install(FILES README.md LICENSE ${PROJECT_BINARY_DIR}/NOTICES DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
   set(CPACK_SYSTEM_NAME win${bits})
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   configure_file(packaging/lsmac.1.in lsmac.1 @ONLY)
-  configure_file(packaging/changelog.in changelog @ONLY)
+  include(cmake/changelogs.cmake)
   install(TARGETS lsmac DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_BINARY_DIR}/lsmac.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   set(CPACK_GENERATOR DEB RPM)
@@ -28,6 +33,13 @@ else()
   set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # What the static executable carries of other source packages. CPack has no
+  # field for it, and writes the section's line as given.
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/packaging/built-using.sh ${CMAKE_CXX_COMPILER}
+                  OUTPUT_VARIABLE built_using OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(built_using)
+    string(APPEND CPACK_DEBIAN_PACKAGE_SECTION "\nBuilt-Using: ${built_using}")
+  endif()
 
   # The RPM family's names for Debian's architectures.
   set(rpm_arches amd64:x86_64 arm64:aarch64 armhf:armv7hl armel:armv5tel i386:i686
@@ -39,17 +51,18 @@ else()
   set(CPACK_RPM_PACKAGE_LICENSE MIT)
   set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
   set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-  set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1)
-
-  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/staged-files.cmake)
-  set(CPACK_LSMAC_SOURCE_DIR ${PROJECT_SOURCE_DIR})
-  set(CPACK_LSMAC_BINARY_DIR ${PROJECT_BINARY_DIR})
+  set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1 /usr/share/licenses)
+  set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_BINARY_DIR}/rpm-changelog)
+  # The same .rpm from every build of a commit: no build host, and every time
+  # in it the commit's.
+  string(JOIN "\n" CPACK_RPM_SPEC_MORE_DEFINE
+         "%define packager ${CPACK_PACKAGE_CONTACT}"
+         "%define _buildhost lsmac"
+         "%define use_source_date_epoch_as_buildtime 1"
+         "%define clamp_mtime_to_source_date_epoch 1")
   set(CPACK_LSMAC_STATIC_PIE ${LSMAC_STATIC_PIE})
 endif()
-set(CPACK_PACKAGE_CONTACT "The lsmac developers <lsmac@users.noreply.github.com>")
 set(CPACK_PACKAGE_VENDOR "The lsmac developers")
-set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}")
-set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack-environment.cmake)

@@ -1,11 +1,17 @@
-# Run by CPack on the staged files before it builds a .deb or an .rpm: both
-# want the manual page compressed, Debian the copyright and changelog beside
-# it, and lintian told why the executable is linked as it is.
+# Run by CPack on the staged files before it builds a package: the .deb and the
+# .rpm want the manual page compressed, Debian the copyright and changelog
+# beside it and lintian told why the executable is linked as it is, RPM the
+# license and the notices where licences go. On Windows, with
+# LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY set, lsmac.exe is signed here,
+# after CPack stripped it and before it is packed.
 if(CPACK_GENERATOR MATCHES "^(DEB|RPM)$")
   set(root "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/usr/share")
   execute_process(COMMAND gzip -9n "${root}/man/man1/lsmac.1" COMMAND_ERROR_IS_FATAL ANY)
 endif()
-if(CPACK_GENERATOR STREQUAL "DEB")
+if(CPACK_GENERATOR STREQUAL "RPM")
+  file(COPY "${CPACK_LSMAC_SOURCE_DIR}/LICENSE" "${CPACK_LSMAC_BINARY_DIR}/NOTICES"
+       DESTINATION "${root}/licenses/lsmac")
+elseif(CPACK_GENERATOR STREQUAL "DEB")
   set(doc "${root}/doc/lsmac")
   file(MAKE_DIRECTORY "${doc}")
   file(COPY "${CPACK_LSMAC_SOURCE_DIR}/packaging/copyright" DESTINATION "${doc}")
@@ -21,4 +27,13 @@ if(CPACK_GENERATOR STREQUAL "DEB")
   endif()
   file(MAKE_DIRECTORY "${root}/lintian/overrides")
   file(WRITE "${root}/lintian/overrides/lsmac" ${override})
+elseif(CPACK_GENERATOR STREQUAL "ZIP" AND NOT "$ENV{LSMAC_CODESIGN_CERT}$ENV{LSMAC_CODESIGN_KEY}" STREQUAL "")
+  set(exe "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/lsmac.exe")
+  execute_process(COMMAND osslsigncode sign -certs "$ENV{LSMAC_CODESIGN_CERT}" -key "$ENV{LSMAC_CODESIGN_KEY}"
+                          -h sha256 -n lsmac -in "${exe}" -out "${exe}.signed"
+                  RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "cannot sign lsmac.exe with LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY: ${output}")
+  endif()
+  file(RENAME "${exe}.signed" "${exe}")
 endif()

@@ -139,9 +139,9 @@ for arch in i686 x86_64; do
     { echo "tests/run-all.sh: $exe lacks its version resource or its manifest" >&2; exit 1; }
   (cd "build-$arch" && cpack >/dev/null)
   zip=$(ls "build-$arch"/lsmac-"$version"-win*.zip)
-  [ "$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | LC_ALL=C sort | tr '\n' ' ')" = "LICENSE README.md lsmac.exe " ] ||
+  [ "$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | LC_ALL=C sort | tr '\n' ' ')" = "LICENSE NOTICES README.md lsmac.exe " ] ||
     { echo "tests/run-all.sh: $zip holds $(unzip -Z1 "$zip")" >&2; exit 1; }
-  echo "$exe: version $version, asInvoker manifest; $zip holds lsmac.exe, README.md, LICENSE"
+  echo "$exe: version $version, asInvoker manifest; $zip holds lsmac.exe, README.md, LICENSE, NOTICES"
 done
 
 stage "native packages"
