@@ -17,15 +17,7 @@ fi
 export CMAKE_GENERATOR=Ninja
 mkdir -p build
 
-# The other Linux architectures: triplet, qemu's name, Debian's, RPM's.
-architectures="aarch64-linux-gnu aarch64 arm64 aarch64
-arm-linux-gnueabihf arm armhf armv7hl
-arm-linux-gnueabi arm armel armv5tel
-i686-linux-gnu i386 i386 i686
-riscv64-linux-gnu riscv64 riscv64 riscv64
-powerpc64le-linux-gnu ppc64le ppc64el ppc64le
-s390x-linux-gnu s390x s390x s390x
-mips64el-linux-gnuabi64 mips64el mips64el mips64el"
+architectures=$(grep -v '^#' packaging/architectures)
 
 stages=()
 stage_started=$SECONDS
@@ -49,30 +41,14 @@ if ! runs_i386 2>/dev/null; then
 fi
 packages=(cmake ninja-build g++ binutils libgtest-dev iproute2 util-linux strace python3 git clang
           libclang-rt-14-dev binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
-          lintian mandoc man-db unzip rpm rpmlint)
+          lintian mandoc man-db unzip rpm rpmlint apt-utils createrepo-c gpg gpgv osslsigncode openssl)
 while read -r triplet _; do packages+=("g++-$triplet"); done <<<"$architectures"
 [ -n "$skip_i386" ] || packages+=(wine32:i386)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing ${missing[*]}"
-  [ -n "$skip_i386" ] || dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -qq
-  # Wine without the wrapper package it recommends: the tests call its loaders
-  # and its server in /usr/lib/wine, where Debian puts them.
-  wine=() others=()
-  for package in "${missing[@]}"; do
-    case "$package" in wine*) wine+=("$package") ;; *) others+=("$package") ;; esac
-  done
-  install() { DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null; }
-  [ ${#others[@]} = 0 ] || install "${others[@]}"
-  [ ${#wine[@]} = 0 ] || install --no-install-recommends "${wine[@]}"
-fi
+packaging/install-packages.sh "${packages[@]}"
 # Every tool the tests call, where they call it.
 tools=(cmake ninja g++ clang++ as ld readelf objdump strings ip unshare prlimit setpriv strace python3 git
        lintian mandoc man unzip dpkg-deb rpm rpmbuild rpmlint sha256sum x86_64-w64-mingw32-objdump
+       apt-ftparchive createrepo_c gpg gpgv osslsigncode openssl rpmsign rpmkeys
        /usr/lib/wine/wine64 /usr/lib/wine/wineserver)
 while read -r triplet _; do tools+=("$triplet-g++" "$triplet-objdump" "$triplet-readelf"); done <<<"$architectures"
 [ -n "$skip_i386" ] || tools+=(/usr/lib/wine/wine)
@@ -147,8 +123,8 @@ done
 stage "native packages"
 tests/packages.sh build "$(dpkg --print-architecture)" "$(uname -m)"
 
-stage "release artifacts rebuilt from a copy elsewhere, compared byte for byte"
-tests/reproducible.sh
+stage "a release, signed and unsigned, checked as its users and rebuilders check it"
+tests/release.sh build/release
 
 stage "64-bit Windows build under Wine"
 # One prefix serves both Windows builds; made after the emulator is in place,

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs with apt-get those of the Debian packages named that are missing
+# (as root). Packages of another architecture (wine32:i386) add it to dpkg.
+# Wine comes without the wrapper package it recommends: lsmac's scripts call
+# its loaders and its server in /usr/lib/wine, where Debian puts them.
+#
+#   install-packages.sh PACKAGE...
+set -euo pipefail
+missing=() wine=() others=()
+for package; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -gt 0 ] || exit 0
+echo "installing ${missing[*]}"
+for package in "${missing[@]}"; do
+  case "$package" in *:*) dpkg --print-foreign-architectures | grep -qx "${package#*:}" ||
+                            dpkg --add-architecture "${package#*:}" ;; esac
+  case "$package" in wine*) wine+=("$package") ;; *) others+=("$package") ;; esac
+done
+apt-get update -qq
+install() { DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null; }
+[ ${#others[@]} = 0 ] || install "${others[@]}"
+[ ${#wine[@]} = 0 ] || install --no-install-recommends "${wine[@]}"

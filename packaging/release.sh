@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Makes the release of the checked-out commit in OUTDIR: the source tarball,
+# the packages of every target built from that tarball, SHA256SUMS, and APT
+# and RPM repositories; signed with the keys the environment names. Every
+# file rebuilds bit for bit from the commit (its time is SOURCE_DATE_EPOCH's
+# unless that is set). As root on Debian 12 (amd64): it installs what it needs.
+#
+#   packaging/release.sh OUTDIR
+#
+# LSMAC_GPG_KEY         an OpenPGP key (id or fingerprint in GNUPGHOME) that
+#                       signs SHA256SUMS, the .rpm packages and both repositories
+# LSMAC_CODESIGN_CERT   a PEM certificate and its key that Authenticode-sign
+# LSMAC_CODESIGN_KEY    both lsmac.exe
+# LSMAC_RELEASE_URL     where the release will be served, for rpm/lsmac.repo
+#                       (default file:///srv/lsmac)
+set -euo pipefail
+export LC_ALL=C
+cd "$(dirname "$0")/.."
+die() { echo "packaging/release.sh: $*" >&2; exit 1; }
+[ $# = 1 ] || { echo "usage: packaging/release.sh OUTDIR" >&2; exit 2; }
+[ "$(id -u)" = 0 ] || die "it installs what it needs with apt-get, and needs root"
+out=$(realpath -m "$1")
+[ ! -e "$out" ] || [ -z "$(ls -A "$out")" ] || die "$out is not empty"
+gpg_key=${LSMAC_GPG_KEY:-} cert=${LSMAC_CODESIGN_CERT:-} key=${LSMAC_CODESIGN_KEY:-}
+if [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then
+  die "LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY go together"
+fi
+url=${LSMAC_RELEASE_URL:-file:///srv/lsmac}
+architectures=$(grep -v '^#' packaging/architectures)
+
+packages=(cmake ninja-build g++ git dpkg-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 rpm apt-utils
+          createrepo-c gpg osslsigncode)
+while read -r triplet _; do packages+=("g++-$triplet"); done <<<"$architectures"
+packaging/install-packages.sh "${packages[@]}"
+[ "$(dpkg --print-architecture)" = amd64 ] || die "this machine's own build is the amd64 package: run it on amd64"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+if [ -n "$gpg_key" ]; then
+  echo | gpg --batch --local-user "$gpg_key" --detach-sign >/dev/null 2>"$work/gpg.log" ||
+    die "cannot sign with LSMAC_GPG_KEY=$gpg_key: $(grep -v '^gpg: using' "$work/gpg.log" | tail -1)"
+fi
+for file in $cert $key; do
+  [ -r "$file" ] || die "cannot read $file, named to sign lsmac.exe"
+done
+
+[ -z "$(git status --porcelain --untracked-files=no)" ] ||
+  echo "packaging/release.sh: the work tree has changes that are not committed; the release is of $(git rev-parse --short HEAD)" >&2
+: "${SOURCE_DATE_EPOCH:=$(git log -1 --format=%ct)}"
+export SOURCE_DATE_EPOCH
+version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+mkdir -p "$out"
+tarball=lsmac-$version.tar.gz
+git -c tar.umask=0022 archive --format=tar --prefix="lsmac-$version/" HEAD | gzip -9n >"$out/$tarball"
+tar -xzf "$out/$tarball" -C "$work"
+source=$work/lsmac-$version
+
+# build NAME [TOOLCHAIN]: builds and packages one target from the tarball.
+build() {
+  local dir=$work/build-$1 toolchain=()
+  [ -z "${2:-}" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source/cmake/toolchains/$2.cmake")
+  if ! { cmake -S "$source" -B "$dir" -G Ninja -DBUILD_TESTING=OFF "${toolchain[@]}" &&
+         cmake --build "$dir" && (cd "$dir" && cpack); } >"$work/$1.log" 2>&1; then
+    tail -20 "$work/$1.log" >&2
+    die "cannot build and package $1"
+  fi
+  mv "$dir"/*.deb "$dir"/*.rpm "$dir"/*.zip "$out/" 2>/dev/null || true
+}
+build amd64
+while read -r triplet _; do build "$triplet" "$triplet"; done <<<"$architectures"
+build win32 i686-w64-mingw32
+build win64 x86_64-w64-mingw32
+
+unsigned=()
+if [ -n "$gpg_key" ]; then
+  rpmsign --addsign --define "_gpg_name $gpg_key" --define "__gpg /usr/bin/gpg" "$out"/*.rpm >/dev/null
+else
+  unsigned+=("SHA256SUMS, the .rpm packages and the APT and RPM repositories (no LSMAC_GPG_KEY)")
+fi
+[ -n "$cert" ] || unsigned+=("lsmac.exe (no LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY)")
+# sign FILE SIGNATURE: a detached, armored signature, when there is a key.
+sign() { [ -z "$gpg_key" ] || gpg --batch --yes --local-user "$gpg_key" --armor --detach-sign -o "$2" "$1"; }
+
+(cd "$out" && sha256sum "$tarball" *.deb *.rpm *.zip >SHA256SUMS)
+sign "$out/SHA256SUMS" "$out/SHA256SUMS.asc"
+
+# The APT repository: deb [signed-by=KEYRING] URL/apt stable main
+apt=$out/apt release=$out/apt/dists/stable
+mkdir -p "$apt/pool/main/l/lsmac"
+cp "$out"/*.deb "$apt/pool/main/l/lsmac/"
+deb_architectures=$(cd "$out" && ls *.deb | sed 's/.*_\(.*\)\.deb$/\1/' | tr '\n' ' ')
+for arch in $deb_architectures; do
+  mkdir -p "$release/main/binary-$arch"
+  (cd "$apt" && apt-ftparchive --arch "$arch" packages pool) >"$release/main/binary-$arch/Packages"
+  gzip -9n <"$release/main/binary-$arch/Packages" >"$release/main/binary-$arch/Packages.gz"
+done
+field() { echo "-oAPT::FTPArchive::Release::$1=$2"; }
+apt-ftparchive "$(field Origin lsmac)" "$(field Label lsmac)" "$(field Suite stable)" "$(field Codename stable)" \
+  "$(field Architectures "${deb_architectures% }")" "$(field Components main)" \
+  "$(field Description "lsmac: list the hardware addresses of the network adapters")" \
+  "$(field Date "$(date -u -d "@$SOURCE_DATE_EPOCH" -R)")" release "$release" >"$work/Release"
+mv "$work/Release" "$release/Release"
+sign "$release/Release" "$release/Release.gpg"
+[ -z "$gpg_key" ] || gpg --batch --yes --local-user "$gpg_key" --clearsign -o "$release/InRelease" "$release/Release"
+
+# The RPM repository, and the file that adds it to dnf, yum or zypper.
+mkdir -p "$out/rpm"
+cp "$out"/*.rpm "$out/rpm/"
+touch -d "@$SOURCE_DATE_EPOCH" "$out"/rpm/*.rpm
+createrepo_c --quiet --no-database --revision "$SOURCE_DATE_EPOCH" --set-timestamp-to-revision "$out/rpm"
+sign "$out/rpm/repodata/repomd.xml" "$out/rpm/repodata/repomd.xml.asc"
+{
+  printf '[lsmac]\nname=lsmac\nbaseurl=%s/rpm\nenabled=1\n' "$url"
+  if [ -n "$gpg_key" ]; then
+    printf 'gpgcheck=1\nrepo_gpgcheck=1\ngpgkey=%s/lsmac-archive-keyring.asc\n' "$url"
+  else
+    printf 'gpgcheck=0\n'
+  fi
+} >"$out/rpm/lsmac.repo"
+
+if [ -n "$gpg_key" ]; then
+  gpg --batch --export "$gpg_key" >"$out/lsmac-archive-keyring.gpg"
+  gpg --batch --armor --export "$gpg_key" >"$out/lsmac-archive-keyring.asc"
+fi
+[ ${#unsigned[@]} = 0 ] || echo "packaging/release.sh: unsigned: $(IFS=';'; echo "${unsigned[*]}" | sed 's/;/; /g')"
+echo "packaging/release.sh: lsmac $version in $out: $(find "$out" -type f | wc -l) files, $(du -sk "$out" | cut -f1) KiB"
