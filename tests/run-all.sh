@@ -41,14 +41,16 @@ if ! runs_i386 2>/dev/null; then
 fi
 packages=(cmake ninja-build g++ binutils libgtest-dev iproute2 util-linux strace python3 git clang
           libclang-rt-14-dev binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
-          lintian mandoc man-db unzip rpm rpmlint apt-utils createrepo-c gpg gpgv osslsigncode openssl)
+          lintian mandoc man-db unzip rpm rpmlint apt-utils createrepo-c gpg gpgv osslsigncode openssl
+          ansible-core openssh-server)
 while read -r triplet _; do packages+=("g++-$triplet"); done <<<"$architectures"
 [ -n "$skip_i386" ] || packages+=(wine32:i386)
 packaging/install-packages.sh "${packages[@]}"
 # Every tool the tests call, where they call it.
 tools=(cmake ninja g++ clang++ as ld readelf objdump strings ip unshare prlimit setpriv strace python3 git
        lintian mandoc man unzip dpkg-deb rpm rpmbuild rpmlint sha256sum x86_64-w64-mingw32-objdump
-       apt-ftparchive createrepo_c gpg gpgv osslsigncode openssl rpmsign rpmkeys
+       apt-ftparchive createrepo_c gpg gpgv osslsigncode openssl rpmsign rpmkeys ansible-playbook ssh ssh-keygen
+       /usr/sbin/sshd
        /usr/lib/wine/wine64 /usr/lib/wine/wineserver)
 while read -r triplet _; do tools+=("$triplet-g++" "$triplet-objdump" "$triplet-readelf"); done <<<"$architectures"
 [ -n "$skip_i386" ] || tools+=(/usr/lib/wine/wine)
@@ -125,6 +127,9 @@ tests/packages.sh build "$(dpkg --print-architecture)" "$(uname -m)"
 
 stage "a release, signed and unsigned, checked as its users and rebuilders check it"
 tests/release.sh build/release
+
+stage "the Ansible playbook across hosts in namespaces, over SSH"
+tests/fleet.sh build/lsmac build/release
 
 stage "64-bit Windows build under Wine"
 # One prefix serves both Windows builds; made after the emulator is in place,

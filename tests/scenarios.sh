@@ -33,18 +33,7 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The address lines `ip -o link` implies, in its order: loopback left out,
-# links without an address (tun) as zeros, longer addresses cut to six bytes.
-implied_lines() {
-  ip -o link | awk -v eol="$eol" '{
-    for (i = 1; i < NF && $i !~ /^link\//; i++) {}
-    if ($i == "link/loopback") next
-    n = ($i == "link/none") ? 0 : split(toupper($(i + 1)), bytes, ":")
-    line = "MAC Address: "
-    for (b = 1; b <= 6; b++) line = line (b > 1 ? "-" : "") (b <= n ? bytes[b] : "00")
-    printf "%s%s", line, eol
-  }'
-}
+. "$here/implied-lines.sh"
 
 line_for() { printf 'MAC Address: %s%s' "$(echo "$1" | tr 'a-f:' 'A-F-')" "$eol"; }
 
@@ -61,7 +50,7 @@ expect_out() {
   cmp -s "$work/out" "$1" || fail "output differs from ${2}: $(diff <(cat -A "$1") <(cat -A "$work/out") | head -6)"
 }
 expect_listing() {
-  implied_lines >"$work/implied"
+  implied_lines "$eol" >"$work/implied"
   expect_status 0
   expect_quiet
   expect_out "$work/implied" "ip -o link"
