@@ -14,6 +14,7 @@
 # LSMAC_RELEASE_URL     where the release will be served, for rpm/lsmac.repo
 #                       (default file:///srv/lsmac)
 set -euo pipefail
+shopt -s nullglob
 export LC_ALL=C
 cd "$(dirname "$0")/.."
 die() { echo "packaging/release.sh: $*" >&2; exit 1; }
@@ -29,10 +30,10 @@ url=${LSMAC_RELEASE_URL:-file:///srv/lsmac}
 architectures=$(grep -v '^#' packaging/architectures)
 
 packages=(cmake ninja-build g++ git dpkg-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 rpm apt-utils
-          createrepo-c gpg osslsigncode)
+          createrepo-c gpg osslsigncode openssl)
 while read -r triplet _; do packages+=("g++-$triplet"); done <<<"$architectures"
-packaging/install-packages.sh "${packages[@]}"
 [ "$(dpkg --print-architecture)" = amd64 ] || die "this machine's own build is the amd64 package: run it on amd64"
+packaging/install-packages.sh "${packages[@]}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -40,9 +41,13 @@ if [ -n "$gpg_key" ]; then
   echo | gpg --batch --local-user "$gpg_key" --detach-sign >/dev/null 2>"$work/gpg.log" ||
     die "cannot sign with LSMAC_GPG_KEY=$gpg_key: $(grep -v '^gpg: using' "$work/gpg.log" | tail -1)"
 fi
-for file in $cert $key; do
-  [ -r "$file" ] || die "cannot read $file, named to sign lsmac.exe"
-done
+if [ -n "$cert" ]; then
+  certified=$(openssl x509 -noout -pubkey -in "$cert" 2>"$work/openssl.log") ||
+    die "cannot read the certificate LSMAC_CODESIGN_CERT=$cert: $(head -1 "$work/openssl.log")"
+  [ "$(openssl pkey -pubout -in "$key" 2>"$work/openssl.log")" = "$certified" ] ||
+    die "cannot sign lsmac.exe: LSMAC_CODESIGN_KEY=$key is not the key of LSMAC_CODESIGN_CERT=$cert$(
+      sed -n '1s/^/: /p' "$work/openssl.log")"
+fi
 
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
   echo "packaging/release.sh: the work tree has changes that are not committed; the release is of $(git rev-parse --short HEAD)" >&2
@@ -64,7 +69,10 @@ build() {
     tail -20 "$work/$1.log" >&2
     die "cannot build and package $1"
   fi
-  mv "$dir"/*.deb "$dir"/*.rpm "$dir"/*.zip "$out/" 2>/dev/null || true
+  local made=("$dir"/*.deb "$dir"/*.rpm "$dir"/*.zip) kinds=2
+  case "${2:-}" in *-mingw32) kinds=1 ;; esac
+  [ ${#made[@]} = "$kinds" ] || die "$1 made ${#made[@]} packages, not $kinds"
+  mv "${made[@]}" "$out/"
 }
 build amd64
 while read -r triplet _; do build "$triplet" "$triplet"; done <<<"$architectures"
@@ -73,7 +81,8 @@ build win64 x86_64-w64-mingw32
 
 unsigned=()
 if [ -n "$gpg_key" ]; then
-  rpmsign --addsign --define "_gpg_name $gpg_key" --define "__gpg /usr/bin/gpg" "$out"/*.rpm >/dev/null
+  rpmsign --addsign --define "_gpg_name $gpg_key" --define "__gpg /usr/bin/gpg" "$out"/*.rpm >"$work/rpmsign.log" 2>&1 ||
+    { cat "$work/rpmsign.log" >&2; die "cannot sign the .rpm packages"; }
 else
   unsigned+=("SHA256SUMS, the .rpm packages and the APT and RPM repositories (no LSMAC_GPG_KEY)")
 fi

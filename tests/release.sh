@@ -60,6 +60,15 @@ broken() {
   echo "$copy"
 }
 
+# A key that cannot sign stops the release.
+openssl genrsa -out "$work/other.key" 2048 2>/dev/null
+# stops_with MESSAGE COMMAND...: the command fails and says MESSAGE.
+stops_with() { ! "${@:2}" >"$work/stop.log" 2>&1 && grep -q "$1" "$work/stop.log"; }
+check "a release with an OpenPGP key that cannot sign stops" stops_with "cannot sign with LSMAC_GPG_KEY=nosuchkey" \
+  env LSMAC_GPG_KEY=nosuchkey packaging/release.sh "$work/bad"
+check "a release with a certificate and another key stops" stops_with "cannot sign lsmac.exe: LSMAC_CODESIGN_KEY" \
+  env LSMAC_CODESIGN_CERT="$work/codesign.crt" LSMAC_CODESIGN_KEY="$work/other.key" packaging/release.sh "$work/bad"
+
 # What the release holds, signed and not.
 expected_files() {
   echo "lsmac-$version.tar.gz SHA256SUMS apt/dists/stable/Release rpm/repodata/repomd.xml rpm/lsmac.repo"
