@@ -56,10 +56,10 @@ run_lsmac() {
   fi
 }
 
-# Pairs FIRST and up come and go, each deleted a few changes after it came,
-# every PAUSE seconds (0: without pause). Their ends sit before and after all
-# stable links in the dump's ifindex order, so nearly any change during a dump
-# would tear one of them.
+# churn FIRST PAUSE: pairs FIRST and up come and go, each deleted a few
+# changes after it came, one change every PAUSE seconds (0: without pause).
+# Their ends sit before and after all stable links in the dump's ifindex
+# order, so nearly any change during a dump would tear one of them.
 churn() {
   touch "$work/churning"
   (for ((k = $1; ; k++)); do
