@@ -79,14 +79,14 @@ while read -r triplet _; do build "$triplet" "$triplet"; done <<<"$architectures
 build win32 i686-w64-mingw32
 build win64 x86_64-w64-mingw32
 
-unsigned=()
+unsigned=""
 if [ -n "$gpg_key" ]; then
   rpmsign --addsign --define "_gpg_name $gpg_key" --define "__gpg /usr/bin/gpg" "$out"/*.rpm >"$work/rpmsign.log" 2>&1 ||
     { cat "$work/rpmsign.log" >&2; die "cannot sign the .rpm packages"; }
 else
-  unsigned+=("SHA256SUMS, the .rpm packages and the APT and RPM repositories (no LSMAC_GPG_KEY)")
+  unsigned="SHA256SUMS, the .rpm packages and the APT and RPM repositories (no LSMAC_GPG_KEY)"
 fi
-[ -n "$cert" ] || unsigned+=("lsmac.exe (no LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY)")
+[ -n "$cert" ] || unsigned+="${unsigned:+; }lsmac.exe (no LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY)"
 # sign FILE SIGNATURE: a detached, armored signature, when there is a key.
 sign() { [ -z "$gpg_key" ] || gpg --batch --yes --local-user "$gpg_key" --armor --detach-sign -o "$2" "$1"; }
 
@@ -131,5 +131,5 @@ if [ -n "$gpg_key" ]; then
   gpg --batch --export "$gpg_key" >"$out/lsmac-archive-keyring.gpg"
   gpg --batch --armor --export "$gpg_key" >"$out/lsmac-archive-keyring.asc"
 fi
-[ ${#unsigned[@]} = 0 ] || echo "packaging/release.sh: unsigned: $(IFS=';'; echo "${unsigned[*]}" | sed 's/;/; /g')"
+[ -z "$unsigned" ] || echo "packaging/release.sh: unsigned: $unsigned"
 echo "packaging/release.sh: lsmac $version in $out: $(find "$out" -type f | wc -l) files, $(du -sk "$out" | cut -f1) KiB"

@@ -41,15 +41,8 @@ check() {
   fi
 }
 # refused NAME COMMAND...: the command, given something broken, must fail.
-refused() {
-  local name=$1
-  shift
-  if "$@" >"$work/check.log" 2>&1; then
-    echo "not ok - $name was not refused"; failed=$((failed + 1))
-  else
-    passed=$((passed + 1))
-  fi
-}
+fails() { ! "$@"; }
+refused() { check "$1 is refused" fails "${@:2}"; }
 # broken FILE: a copy of FILE with one byte in its middle changed.
 broken() {
   local copy=$work/broken/${1#"$work"/}
@@ -63,7 +56,7 @@ broken() {
 # A key that cannot sign stops the release.
 openssl genrsa -out "$work/other.key" 2048 2>/dev/null
 # stops_with MESSAGE COMMAND...: the command fails and says MESSAGE.
-stops_with() { ! "${@:2}" >"$work/stop.log" 2>&1 && grep -q "$1" "$work/stop.log"; }
+stops_with() { fails "${@:2}" >"$work/stop.log" 2>&1 && grep -q "$1" "$work/stop.log"; }
 check "a release with an OpenPGP key that cannot sign stops" stops_with "cannot sign with LSMAC_GPG_KEY=nosuchkey" \
   env LSMAC_GPG_KEY=nosuchkey packaging/release.sh "$work/bad"
 check "a release with a certificate and another key stops" stops_with "cannot sign lsmac.exe: LSMAC_CODESIGN_KEY" \
