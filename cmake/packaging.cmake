@@ -1,7 +1,12 @@
-# Installation, and the packages built from it: a .deb and an .rpm on Linux, a
-# .zip of the executable with the README, the license and the notices on
-# Windows.
+# Installation, and the packages built from it: a .deb and an .rpm on Linux; on
+# Windows a .zip of the executable with the README, the license and the
+# notices, and an MSI that installs them.
 include(GNUInstallDirs)
+# What the static executable carries of other source packages, for the .deb,
+# NOTICES and the release's bills of materials.
+execute_process(COMMAND ${PROJECT_SOURCE_DIR}/packaging/built-using.sh ${CMAKE_CXX_COMPILER}
+                OUTPUT_VARIABLE built_using OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+file(WRITE ${PROJECT_BINARY_DIR}/built-using "${built_using}\n")
 include(cmake/notices.cmake)
 set(CPACK_PACKAGE_CONTACT "The lsmac developers <lsmac@users.noreply.github.com>")
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/staged-files.cmake)
@@ -14,6 +19,12 @@ if(WIN32)
   math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
   set(CPACK_SYSTEM_NAME win${bits})
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/windows/installer.cmake)
+  if(bits EQUAL 64)
+    set(CPACK_LSMAC_MSI_ARCH x64)
+  else()
+    set(CPACK_LSMAC_MSI_ARCH x86)
+  endif()
 else()
   configure_file(packaging/lsmac.1.in lsmac.1 @ONLY)
   include(cmake/changelogs.cmake)
@@ -33,10 +44,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # What the static executable carries of other source packages. CPack has no
-  # field for it, and writes the section's line as given.
-  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/packaging/built-using.sh ${CMAKE_CXX_COMPILER}
-                  OUTPUT_VARIABLE built_using OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  # CPack has no field for Built-Using, and writes the section's line as given.
   if(built_using)
     string(APPEND CPACK_DEBIAN_PACKAGE_SECTION "\nBuilt-Using: ${built_using}")
   endif()
@@ -51,6 +59,9 @@ else()
   set(CPACK_RPM_PACKAGE_LICENSE MIT)
   set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
   set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+  # A static executable needs nothing of the host; rpm would otherwise ask
+  # for what a static PIE's dynamic section seems to want (rtld(GNU_HASH)).
+  set(CPACK_RPM_PACKAGE_AUTOREQ no)
   set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1 /usr/share/licenses)
   set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_BINARY_DIR}/rpm-changelog)
   # The same .rpm from every build of a commit: no build host, and every time

@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
 # Makes the release of the checked-out commit in OUTDIR: the source tarball,
-# the packages of every target built from that tarball, SHA256SUMS, and APT
-# and RPM repositories; signed with the keys the environment names. Every
-# file rebuilds bit for bit from the commit (its time is SOURCE_DATE_EPOCH's
-# unless that is set). As root on Debian 12 (amd64): it installs what it needs.
+# the packages of every target built from that tarball, a bill of materials
+# beside each, SHA256SUMS, APT and RPM repositories, and winget and Scoop
+# manifests; signed with the keys the environment names. Every file rebuilds
+# bit for bit from the commit (its time is SOURCE_DATE_EPOCH's unless that is
+# set). As root on Debian 12 (amd64): it installs what it needs.
 #
 #   packaging/release.sh OUTDIR
 #
 # LSMAC_GPG_KEY         an OpenPGP key (id or fingerprint in GNUPGHOME) that
 #                       signs SHA256SUMS, the .rpm packages and both repositories
 # LSMAC_CODESIGN_CERT   a PEM certificate and its key that Authenticode-sign
-# LSMAC_CODESIGN_KEY    both lsmac.exe
+# LSMAC_CODESIGN_KEY    both lsmac.exe and both MSIs
 # LSMAC_RELEASE_URL     where the release will be served, for rpm/lsmac.repo
-#                       (default file:///srv/lsmac)
+#                       and the manifests (default file:///srv/lsmac; winget
+#                       takes only http and https)
 set -euo pipefail
 shopt -s nullglob
-export LC_ALL=C
+# What the packages record of the machine that builds them: modes and times.
+umask 022
+export LC_ALL=C TZ=UTC
 cd "$(dirname "$0")/.."
 die() { echo "packaging/release.sh: $*" >&2; exit 1; }
 [ $# = 1 ] || { echo "usage: packaging/release.sh OUTDIR" >&2; exit 2; }
@@ -30,7 +34,7 @@ url=${LSMAC_RELEASE_URL:-file:///srv/lsmac}
 architectures=$(grep -v '^#' packaging/architectures)
 
 packages=(cmake ninja-build g++ git dpkg-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 rpm apt-utils
-          createrepo-c gpg osslsigncode openssl)
+          createrepo-c gpg osslsigncode openssl wixl msitools uuid-runtime python3 cpio)
 while read -r triplet _; do packages+=("g++-$triplet"); done <<<"$architectures"
 [ "$(dpkg --print-architecture)" = amd64 ] || die "this machine's own build is the amd64 package: run it on amd64"
 packaging/install-packages.sh "${packages[@]}"
@@ -69,10 +73,12 @@ build() {
     tail -20 "$work/$1.log" >&2
     die "cannot build and package $1"
   fi
-  local made=("$dir"/*.deb "$dir"/*.rpm "$dir"/*.zip) kinds=2
-  case "${2:-}" in *-mingw32) kinds=1 ;; esac
-  [ ${#made[@]} = "$kinds" ] || die "$1 made ${#made[@]} packages, not $kinds"
+  local made=("$dir"/*.deb "$dir"/*.rpm "$dir"/*.zip "$dir"/*.msi)
+  [ ${#made[@]} = 2 ] || die "$1 made ${#made[@]} packages, not 2"
   mv "${made[@]}" "$out/"
+  # What each package's executable carries, for its bill of materials.
+  local file
+  for file in "${made[@]}"; do printf '%s\t%s\n' "${file##*/}" "$(cat "$dir/built-using")"; done >>"$work/built-using"
 }
 build amd64
 while read -r triplet _; do build "$triplet" "$triplet"; done <<<"$architectures"
@@ -86,11 +92,17 @@ if [ -n "$gpg_key" ]; then
 else
   unsigned="SHA256SUMS, the .rpm packages and the APT and RPM repositories (no LSMAC_GPG_KEY)"
 fi
-[ -n "$cert" ] || unsigned+="${unsigned:+; }lsmac.exe (no LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY)"
+[ -n "$cert" ] || unsigned+="${unsigned:+; }lsmac.exe and the MSIs (no LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY)"
 # sign FILE SIGNATURE: a detached, armored signature, when there is a key.
 sign() { [ -z "$gpg_key" ] || gpg --batch --yes --local-user "$gpg_key" --armor --detach-sign -o "$2" "$1"; }
 
-(cd "$out" && sha256sum "$tarball" *.deb *.rpm *.zip >SHA256SUMS)
+packaging/windows/manifests.py "$out" "$url" "$version"
+commit=$(git rev-parse HEAD)
+packaging/sbom.py "$version" "$commit" "$out/$tarball"
+while IFS=$'\t' read -r file built_using; do
+  packaging/sbom.py "$version" "$commit" "$out/$file" "$built_using"
+done <"$work/built-using"
+(cd "$out" && sha256sum "$tarball" *.deb *.rpm *.zip *.msi *.cdx.json winget/* scoop/* >SHA256SUMS)
 sign "$out/SHA256SUMS" "$out/SHA256SUMS.asc"
 
 # The APT repository: deb [signed-by=KEYRING] URL/apt stable main
@@ -121,7 +133,8 @@ sign "$out/rpm/repodata/repomd.xml" "$out/rpm/repodata/repomd.xml.asc"
 {
   printf '[lsmac]\nname=lsmac\nbaseurl=%s/rpm\nenabled=1\n' "$url"
   if [ -n "$gpg_key" ]; then
-    printf 'gpgcheck=1\nrepo_gpgcheck=1\ngpgkey=%s/lsmac-archive-keyring.asc\n' "$url"
+    # zypper checks a package's own signature only when asked (pkg_gpgcheck).
+    printf 'gpgcheck=1\nrepo_gpgcheck=1\npkg_gpgcheck=1\ngpgkey=%s/lsmac-archive-keyring.asc\n' "$url"
   else
     printf 'gpgcheck=0\n'
   fi

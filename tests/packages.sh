@@ -49,7 +49,7 @@ deb_installs_and_runs() {
 rpm_installs_and_runs() {
   local root status
   root=$(mktemp -d)
-  rpm --root "$root" --initdb && rpm --root "$root" -i --nodeps "$rpm" 2>/dev/null && "$root/usr/bin/lsmac" >/dev/null
+  rpm --root "$root" --initdb && rpm --root "$root" -i "$rpm" 2>/dev/null && "$root/usr/bin/lsmac" >/dev/null
   status=$?
   rm -rf "$root"
   return $status

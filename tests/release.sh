@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # The release as its users and its rebuilders check it. Makes one release
-# signed with throwaway keys made here, and one without keys from a clone at
-# another path; then runs every check a user makes on the signed one, each
-# also against a copy broken on purpose, which it must refuse, and compares the
-# two releases as a rebuilder would: what carries no signature is the same
-# file, and the signatures taken from the signed one fit the unsigned one.
+# signed with throwaway keys made here, and two without keys from clones at
+# other paths, the second as a rebuilder's machine differs (host name, time
+# zone, locale, umask); then runs every check a user makes on the signed one,
+# each also against a copy broken on purpose, which it must refuse, and
+# compares the releases as a rebuilder would: the two unsigned ones are the
+# same files, and the signatures taken from the signed one fit them.
 #
-#   release.sh [SIGNED]
+#   release.sh [SIGNED KEYS]
 #
-# SIGNED keeps the signed release (it is made anew there), for later tests.
+# SIGNED keeps the signed release (it is made anew there), and KEYS the
+# GNUPGHOME with its throwaway key, for later tests. LSMAC_RELEASE_URL names
+# where the release is to be served (an address of its own if unset).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
@@ -16,18 +19,25 @@ trap 'dpkg -r lsmac >/dev/null 2>&1; rm -rf "$work"' EXIT
 version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 export GNUPGHOME=$work/gnupg
+[ -z "${2:-}" ] || { rm -rf "$2" && GNUPGHOME=$(realpath -m "$2"); }
 mkdir -m 700 "$GNUPGHOME"
 gpg --batch --passphrase '' --quick-gen-key 'lsmac release test <release-test@lsmac.invalid>' rsa3072 sign never 2>/dev/null
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/codesign.key" -out "$work/codesign.crt" -days 7 \
   -subj "/CN=lsmac release test" -addext extendedKeyUsage=codeSigning 2>/dev/null
 fingerprint=$(gpg --list-secret-keys --with-colons 2>/dev/null | awk -F: '/^fpr/ { print $10; exit }')
-signed=$(realpath -m "${1:-$work/signed}") unsigned=$work/unsigned
+signed=$(realpath -m "${1:-$work/signed}") unsigned=$work/unsigned rebuilt=$work/rebuilt
 rm -rf "$signed"
+# winget takes only http and https addresses.
+export LSMAC_RELEASE_URL=${LSMAC_RELEASE_URL:-https://releases.lsmac.invalid/$version}
 LSMAC_GPG_KEY=$fingerprint LSMAC_CODESIGN_CERT=$work/codesign.crt LSMAC_CODESIGN_KEY=$work/codesign.key \
   packaging/release.sh "$signed" >"$work/signed.log" 2>&1 || { cat "$work/signed.log"; exit 1; }
+unset LSMAC_GPG_KEY LSMAC_CODESIGN_CERT LSMAC_CODESIGN_KEY
 git clone -q . "$work/elsewhere/lsmac"
-env -u LSMAC_GPG_KEY -u LSMAC_CODESIGN_CERT -u LSMAC_CODESIGN_KEY \
-  "$work/elsewhere/lsmac/packaging/release.sh" "$unsigned" >"$work/unsigned.log" 2>&1 || { cat "$work/unsigned.log"; exit 1; }
+"$work/elsewhere/lsmac/packaging/release.sh" "$unsigned" >"$work/unsigned.log" 2>&1 || { cat "$work/unsigned.log"; exit 1; }
+git clone -q . "$work/rebuilder/src/lsmac"
+unshare -u sh -c 'hostname rebuilder.invalid && umask 0002 && exec "$@"' - \
+  env TZ=Etc/GMT-14 LANG=fr_CH.UTF-8 LC_ALL=fr_CH.UTF-8 "$work/rebuilder/src/lsmac/packaging/release.sh" "$rebuilt" \
+  >"$work/rebuilt.log" 2>&1 || { cat "$work/rebuilt.log"; exit 1; }
 
 passed=0 failed=0
 # check NAME COMMAND...: the command must succeed.
@@ -62,25 +72,38 @@ check "a release with an OpenPGP key that cannot sign stops" stops_with "cannot 
 check "a release with a certificate and another key stops" stops_with "cannot sign lsmac.exe: LSMAC_CODESIGN_KEY" \
   env LSMAC_CODESIGN_CERT="$work/codesign.crt" LSMAC_CODESIGN_KEY="$work/other.key" packaging/release.sh "$work/bad"
 
-# What the release holds, signed and not.
-expected_files() {
-  echo "lsmac-$version.tar.gz SHA256SUMS apt/dists/stable/Release rpm/repodata/repomd.xml rpm/lsmac.repo"
-  echo lsmac-"$version"-win{32,64}.zip
+# What the release holds, signed and not: the artifacts, each with its bill
+# of materials, and the repositories.
+artifacts() {
+  echo "lsmac-$version.tar.gz" lsmac-"$version"-win{32,64}.{zip,msi}
   while read -r _ _ deb_arch rpm_arch; do
-    echo "lsmac_$version-1_$deb_arch.deb lsmac-$version-1.$rpm_arch.rpm rpm/lsmac-$version-1.$rpm_arch.rpm"
-    echo "apt/pool/main/l/lsmac/lsmac_$version-1_$deb_arch.deb apt/dists/stable/main/binary-$deb_arch/Packages.gz"
+    echo "lsmac_$version-1_$deb_arch.deb lsmac-$version-1.$rpm_arch.rpm"
   done < <(echo "- - amd64 x86_64"; grep -v '^#' packaging/architectures)
 }
+manifests="winget/lsmac.lsmac.yaml winget/lsmac.lsmac.installer.yaml winget/lsmac.lsmac.locale.en-US.yaml scoop/lsmac.json"
 holds() {
   local file
-  for file in $(expected_files) "${@:2}"; do [ -s "$1/$file" ] || { echo "$1 lacks $file"; return 1; }; done
+  for file in $(artifacts) $(artifacts | sed 's/[^ ]*/&.cdx.json/g') $manifests SHA256SUMS apt/dists/stable/Release \
+      rpm/repodata/repomd.xml rpm/lsmac.repo "${@:2}"; do
+    [ -s "$1/$file" ] || { echo "$1 lacks $file"; return 1; }
+  done
+  for file in $(artifacts | tr ' ' '\n' | grep -E '\.(deb|rpm)$'); do
+    case $file in *.deb) file=apt/pool/main/l/lsmac/$file ;; *) file=rpm/$file ;; esac
+    [ -s "$1/$file" ] || { echo "$1 lacks $file"; return 1; }
+  done
+}
+# Every file a user downloads beside SHA256SUMS is named in it.
+all_summed() {
+  cmp <({ cd "$1" && ls -p | grep -v / | grep -vE '^(SHA256SUMS|lsmac-archive-keyring)'; echo "$manifests" | tr ' ' '\n'; } |
+         LC_ALL=C sort) <(sed 's/^[0-9a-f]*  //' "$1/SHA256SUMS" | LC_ALL=C sort)
 }
 signatures=(SHA256SUMS.asc apt/dists/stable/InRelease apt/dists/stable/Release.gpg rpm/repodata/repomd.xml.asc
             lsmac-archive-keyring.gpg lsmac-archive-keyring.asc)
 check "the signed release holds every artifact and signature" holds "$signed" "${signatures[@]}"
 check "the unsigned release holds every artifact" holds "$unsigned"
+check "SHA256SUMS names every artifact, bill of materials and manifest" all_summed "$signed"
 check "the unsigned release says what it left unsigned" grep -qxF \
-  "packaging/release.sh: unsigned: SHA256SUMS, the .rpm packages and the APT and RPM repositories (no LSMAC_GPG_KEY); lsmac.exe (no LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY)" \
+  "packaging/release.sh: unsigned: SHA256SUMS, the .rpm packages and the APT and RPM repositories (no LSMAC_GPG_KEY); lsmac.exe and the MSIs (no LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY)" \
   "$work/unsigned.log"
 source_only() { tar -tzf "$1" >"$work/tarball" && grep -qx "lsmac-$version/CMakeLists.txt" "$work/tarball" &&
   ! grep -q '/\.git/' "$work/tarball"; }
@@ -136,8 +159,46 @@ refused "rpmkeys --checksig on a changed package" rpmkeys --dbpath "$rpmdb" --ch
 repomd=$signed/rpm/repodata/repomd.xml
 check "the RPM repository's metadata signature" gpgv --keyring "$keyring" "$repomd.asc" "$repomd"
 refused "changed RPM repository metadata" gpgv --keyring "$keyring" "$repomd.asc" "$(broken "$repomd")"
-check "lsmac.repo names the repository and its key" grep -qx 'gpgkey=file:///srv/lsmac/lsmac-archive-keyring.asc' \
-  "$signed/rpm/lsmac.repo"
+
+# The RPM repository through dnf and zypper, each into an empty root: lsmac
+# installs and lists; a changed package, metadata without its signature and a
+# package nobody signed are refused. The release's lsmac.repo is used with its
+# address pointed at a copy of the repository here.
+. tests/implied-lines.sh
+repository_copy() {
+  local copy=$work/rpm-copies/$1
+  mkdir -p "$copy" && cp -a "$signed/rpm" "$signed/lsmac-archive-keyring.asc" "$copy/"
+  sed -i "s|$LSMAC_RELEASE_URL|file://$copy|" "$copy/rpm/lsmac.repo"
+  echo "$copy"
+}
+# dnf_from RELEASE / zypper_from RELEASE: installs lsmac into an empty root from
+# RELEASE's RPM repository, and lists.
+dnf_from() {
+  local root=$work/roots/dnf-${1##*/}
+  mkdir -p "$root/repos" && cp "$1/rpm/lsmac.repo" "$root/repos/" &&
+    dnf -q -y --installroot="$root" --setopt=reposdir="$root/repos" --releasever=1 install lsmac &&
+    "$root/usr/bin/lsmac" | cmp - <(implied_lines)
+}
+zypper_from() {
+  local root=$work/roots/zypper-${1##*/}
+  zypper -q -n --root "$root" addrepo "$1/rpm/lsmac.repo" &&
+    zypper -q -n --root "$root" --gpg-auto-import-keys install lsmac && "$root/usr/bin/lsmac" | cmp - <(implied_lines)
+}
+check "lsmac.repo asks for the signatures of the packages and the metadata" eval \
+  "grep -qx gpgcheck=1 '$signed/rpm/lsmac.repo' && grep -qx repo_gpgcheck=1 '$signed/rpm/lsmac.repo' &&
+   grep -qx 'gpgkey=$LSMAC_RELEASE_URL/lsmac-archive-keyring.asc' '$signed/rpm/lsmac.repo'"
+good=$(repository_copy good) changed=$(repository_copy changed) bare=$(repository_copy bare) nobodys=$(repository_copy nobodys)
+mv "$(broken "$changed/rpm/lsmac-$version-1.x86_64.rpm")" "$changed/rpm/"
+rm "$bare/rpm/repodata/repomd.xml.asc"
+cp "$unsigned/rpm/lsmac-$version-1.x86_64.rpm" "$nobodys/rpm/"
+createrepo_c --quiet --update "$nobodys/rpm" &&
+  gpg --batch --yes --armor --detach-sign -o "$nobodys/rpm/repodata/repomd.xml.asc" "$nobodys/rpm/repodata/repomd.xml"
+for client in dnf zypper; do
+  check "$client installs lsmac from the signed RPM repository, and it lists" "${client}_from" "$good"
+  refused "$client given a changed package" "${client}_from" "$changed"
+  refused "$client given the metadata without its signature" "${client}_from" "$bare"
+  refused "$client given a package nobody signed" "${client}_from" "$nobodys"
+done
 
 # The Windows executables: signed, and the signature fits the unsigned build.
 # unpacked RELEASE ZIP: the folder the .zip of RELEASE unpacks into.
@@ -146,22 +207,76 @@ unpacked() {
   [ -d "$folder" ] || { mkdir -p "$folder" && unzip -q "$1/lsmac-$version-$2.zip" -d "$folder"; }
   echo "$folder/lsmac-$version-$2"
 }
-for bits in win32 win64; do
-  exe=$(unpacked "$signed" "$bits")/lsmac.exe rebuilt=$(unpacked "$unsigned" "$bits")/lsmac.exe
-  check "osslsigncode verify $bits lsmac.exe" osslsigncode verify -CAfile "$work/codesign.crt" -in "$exe"
-  refused "osslsigncode verify on a changed $bits lsmac.exe" \
-    osslsigncode verify -CAfile "$work/codesign.crt" -in "$(broken "$exe")"
-  osslsigncode extract-signature -in "$exe" -out "$work/$bits.p7" >/dev/null
-  reattached=$work/$bits-reattached.exe
-  check "the $bits signature attached to the rebuilt lsmac.exe gives the released one" eval \
-    "osslsigncode attach-signature -sigin '$work/$bits.p7' -CAfile '$work/codesign.crt' -in '$rebuilt' -out '$reattached' &&
-     cmp '$reattached' '$exe'"
+# signature_fits SIGNED UNSIGNED: the signature taken from SIGNED and attached
+# to UNSIGNED gives SIGNED.
+signature_fits() {
+  local p7=$2.p7 reattached=$2.signed
+  rm -f "$p7" "$reattached"
+  osslsigncode extract-signature -in "$1" -out "$p7" >/dev/null &&
+    osslsigncode attach-signature -sigin "$p7" -CAfile "$work/codesign.crt" -in "$2" -out "$reattached" >/dev/null &&
+    cmp "$reattached" "$1"
+}
+# msi_rebuilt BITS ARCH: the MSI a rebuilder makes from the unsigned release's
+# files, with lsmac.exe signed by the signature taken from the released one,
+# as msi.sh made the signed one.
+msi_rebuilt() {
+  local staged=$work/msi-rebuild/$1
+  local files=$(unpacked "$unsigned" "$1")
+  mkdir -p "$staged" && cp "$files"/{README.md,LICENSE,NOTICES} "$staged/" && cp "$files/lsmac.exe.signed" "$staged/lsmac.exe" &&
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) packaging/windows/msi.sh "$staged" "$version" "$2" "$staged.msi" &&
+    echo "$staged.msi"
+}
+for bits in win32:x86 win64:x64; do
+  arch=${bits#*:} bits=${bits%:*}
+  exe=$(unpacked "$signed" "$bits")/lsmac.exe msi=lsmac-$version-$bits.msi
+  for file in "$exe" "$signed/$msi"; do
+    check "osslsigncode verify ${file##*/} ($bits)" osslsigncode verify -CAfile "$work/codesign.crt" -in "$file"
+    refused "osslsigncode verify on a changed ${file##*/} ($bits)" \
+      osslsigncode verify -CAfile "$work/codesign.crt" -in "$(broken "$file")"
+  done
+  check "the $bits signature attached to the rebuilt lsmac.exe gives the released one" \
+    signature_fits "$exe" "$(unpacked "$unsigned" "$bits")/lsmac.exe"
+  check "the signature attached to the rebuilt $msi gives the released one" \
+    eval "signature_fits '$signed/$msi' \"\$(msi_rebuilt $bits $arch)\""
   for file in NOTICES LICENSE README.md; do
-    check "$bits $file rebuilt" cmp "$(dirname "$exe")/$file" "$(dirname "$rebuilt")/$file"
+    check "$bits $file rebuilt" cmp "$(dirname "$exe")/$file" "$(unpacked "$unsigned" "$bits")/$file"
   done
 done
 
-# Bit for bit: every file that carries no signature is the same in both.
+# The winget and Scoop manifests name each Windows package at its address
+# under the release's, with its hash.
+check "the winget and Scoop manifests name every Windows package with its hash" \
+  python3 tests/manifests.py "$signed" "$LSMAC_RELEASE_URL" "$version"
+
+# Each bill of materials: valid by the CycloneDX project's own validator, its
+# hashes those of its file and of the executable inside, its libraries those
+# the package names (the .deb in Built-Using, the others in NOTICES).
+npm install --silent --no-audit --no-fund --omit=optional --ignore-scripts --prefix "$work/cyclonedx" \
+  @cyclonedx/cyclonedx-library@6.13.1 ajv@8.17.1 ajv-formats@3.0.1 ajv-formats-draft2019@1.6.1 >"$work/npm.log" 2>&1 ||
+  { cat "$work/npm.log"; exit 1; }
+# sbom_fits ARTIFACT: unpacks it and checks its bill of materials.
+sbom_fits() {
+  local unpacked=$work/sbom/${1##*/} carried="" exe notices
+  mkdir -p "$unpacked" && cd "$unpacked" || return 1
+  case $1 in
+    *.deb) dpkg-deb -x "$1" . && carried=$(dpkg-deb -f "$1" Built-Using) ;;
+    *.rpm) rpm2cpio "$1" | cpio --quiet -idm ;;
+    *.zip) unzip -q "$1" ;;
+    *.msi) msiextract "$1" >/dev/null ;;
+  esac
+  exe=$(find . -path '*/bin/lsmac' -o -name lsmac.exe) notices=$(find . -name NOTICES)
+  [ -n "$carried" ] || [ -z "$notices" ] ||
+    carried=$(sed -n "s/^Of Debian's source packages it carries: \(.*\)\.$/\1/p" "$notices")
+  NODE_PATH=$work/cyclonedx/node_modules node "$OLDPWD/tests/sbom.js" "$1.cdx.json" "$1" ${exe:+"$exe" "$carried"}
+}
+for artifact in $(artifacts); do
+  check "$artifact.cdx.json fits $artifact" eval "(sbom_fits '$signed/$artifact')"
+done
+
+
+# Bit for bit: the two unsigned releases hold the same files, and every file
+# that carries no signature is the same in the signed one.
+check "two unsigned releases, on machines that differ, are the same files" diff -r "$unsigned" "$rebuilt"
 same_files() {
   local file
   for file in lsmac-"$version".tar.gz *.deb apt/pool/main/l/lsmac/*.deb apt/dists/stable/Release \

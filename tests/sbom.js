@@ -1,0 +1,36 @@
+// Checks a release file's bill of materials: valid CycloneDX 1.6 by the
+// CycloneDX project's own validator, its hashes those of the file and of the
+// executable inside, and its libraries exactly the source packages given.
+//
+//   node sbom.js SBOM ARTIFACT [EXECUTABLE 'glibc (= 2.36-9), gcc-12 (= 12.2.0-14)']
+const crypto = require('crypto');
+const fs = require('fs');
+const { Spec, Validation } = require('@cyclonedx/cyclonedx-library');
+
+const [sbomPath, artifact, executable, builtUsing] = process.argv.slice(2);
+const problems = [];
+const digests = (file) => ['sha256', 'sha512'].map((alg) => crypto.createHash(alg).update(fs.readFileSync(file)).digest('hex'));
+const hashesOf = (component) => ['SHA-256', 'SHA-512'].map((alg) => (component.hashes || []).find((h) => h.alg === alg)?.content);
+const same = (name, found, expected) => {
+  if (JSON.stringify(found) !== JSON.stringify(expected)) problems.push(`${name}: ${JSON.stringify(found)}, expected ${JSON.stringify(expected)}`);
+};
+
+(async () => {
+  const text = fs.readFileSync(sbomPath, 'utf8');
+  const invalid = await new Validation.JsonStrictValidator(Spec.Version.v1dot6).validate(text);
+  if (invalid) problems.push(`not valid CycloneDX 1.6: ${JSON.stringify(invalid).slice(0, 400)}`);
+  const bom = JSON.parse(text);
+  same('the file\'s hashes', hashesOf(bom.metadata.component), digests(artifact));
+  const components = bom.components || [];
+  if (executable) {
+    const program = components.filter((c) => c.type === 'file');
+    same('the executable\'s hashes', program.map(hashesOf), [digests(executable)]);
+    const libraries = components.filter((c) => c.type === 'library').map((c) => `${c.name} (= ${c.version})`);
+    same('the libraries', libraries.sort(), builtUsing.split(',').map((entry) => entry.trim()).sort());
+    same('the operating system', components.filter((c) => c.type === 'operating-system').map((c) => `${c.name} ${c.version}`), ['debian 12']);
+  }
+  if (problems.length) {
+    console.log(problems.join('\n'));
+    process.exit(1);
+  }
+})();
