@@ -1,30 +1,33 @@
 #!/usr/bin/env bash
-# The Ansible playbook (contrib/ansible/lsmac.yml) across a fleet made here: a
-# controller namespace and three host namespaces on its bridge, each host with
-# an sshd and links of its own (one address repeated across hosts), and one
-# inventory host that does not answer. The playbook runs twice, with lsmac
-# copied and with lsmac installed from RELEASE's APT repository served over
-# HTTP from the controller; each time every host's rows must be what
-# `ip -o link` reports in that host, and the silent host must have its row.
+# The Ansible playbook (contrib/ansible/lsmac.yml) across a fleet of machines
+# made here: a controller namespace and four hosts on its bridge, each with a
+# root filesystem, a package database, an sshd and links of its own (one
+# address repeated across hosts): h1 and h2 Debian, h3 a stand-in for an
+# RPM-family host (a Debian root with Debian's dnf and rpm that calls itself
+# Fedora 40), h4 Debian with its routing socket refused as a hardened sandbox
+# refuses it; and two inventory hosts that cannot be listed: one that does
+# not answer, and one (h1 again) whose Python is missing. The playbook runs
+# with several forks: with lsmac copied, from RELEASE's APT and RPM
+# repositories served over HTTP from the controller, and again from a newer
+# release, which must replace lsmac on every host. Every host's rows must be
+# what `ip -o link` reports there, or its reason; the run must fail.
 #
-#   fleet.sh LSMAC RELEASE
+#   fleet.sh LSMAC RELEASE KEYS ROOT
 #
-# The hosts share this machine's files: the test removes what the playbook
-# installed on them.
+# RELEASE was made for http://10.77.0.1:8080 and signed with the key in KEYS
+# (a GNUPGHOME), which signs the newer release too. ROOT is a tarball of the
+# hosts' Debian root; made with mmdebstrap when missing, and kept.
 set -uo pipefail
 if [ "$(id -u)" != 0 ]; then
-  echo "fleet: skipped, needs root for the hosts' namespaces and their sshd"
+  echo "fleet: skipped, needs root for the hosts' namespaces, roots and sshd"
   exit 77
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/implied-lines.sh"
-lsmac=$(realpath "$1") release=$(realpath "$2")
-prefix=lsmac-fleet-$$ hosts=(h1 h2 h3)
+lsmac=$(realpath "$1") release=$(realpath "$2") keys=$(realpath "$3") root_tarball=$(realpath -m "$4")
+version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' "$here/../CMakeLists.txt")
+prefix=lsmac-fleet-$$ hosts=(h1 h2 h3 h4) url=http://10.77.0.1:8080
 controller=$prefix-controller
-installed=(/usr/local/bin/lsmac /etc/apt/sources.list.d/lsmac.list /usr/share/keyrings/lsmac-archive-keyring.gpg)
-for file in "${installed[@]}"; do
-  [ ! -e "$file" ] || { echo "fleet: $file exists already; the test would overwrite it"; exit 1; }
-done
 cleanup() {
   local ns
   for ns in "$controller" "${hosts[@]/#/$prefix-}"; do
@@ -32,26 +35,42 @@ cleanup() {
   done
   wait
   for ns in "$controller" "${hosts[@]/#/$prefix-}"; do ip netns del "$ns" 2>/dev/null; done
-  dpkg -r lsmac >/dev/null 2>&1
-  rm -f "${installed[@]}" /var/lib/apt/lists/10.77.0.1* /var/cache/apt/archives/lsmac_*
   rm -rf "${work:-}"
 }
 trap cleanup EXIT
-cleanup
 work=$(mktemp -d)
+machine_packages=$(dpkg-query -W -f='${Package} ${Version}\n' | sha256sum)
 
-# The fleet: the controller at 10.77.0.1, host N at 10.77.0.1N.
+if [ ! -s "$root_tarball" ]; then
+  started=$SECONDS
+  mmdebstrap --quiet --variant=minbase --include=python3,python3-apt,openssh-server,dnf,python3-dnf,rpm \
+    bookworm "$root_tarball.new" >"$work/mmdebstrap.log" 2>&1 || { cat "$work/mmdebstrap.log"; exit 1; }
+  mv "$root_tarball.new" "$root_tarball"
+  echo "fleet: the hosts' root made in $((SECONDS - started)) s"
+fi
+cc -O2 -Wall -Wextra -Werror -o "$work/refuse_route_socket" "$here/refuse_route_socket.c" || exit 1
+
+# The fleet: the controller at 10.77.0.1, host N at 10.77.0.1N in its root.
 ssh-keygen -q -t ed25519 -N '' -f "$work/id"
-ssh-keygen -q -t ed25519 -N '' -f "$work/host_key"
-cp "$work/id.pub" "$work/authorized_keys"
-mkdir -p /run/sshd
 ip netns add "$controller"
 ip -n "$controller" link add name br0 type bridge
 ip -n "$controller" addr add 10.77.0.1/24 dev br0
 ip -n "$controller" link set br0 up
+ip -n "$controller" link set lo up
 echo "[fleet]" >"$work/inventory"
-for n in 1 2 3; do
-  ns=$prefix-h$n
+for n in 1 2 3 4; do
+  ns=$prefix-h$n root=$work/h$n
+  mkdir "$root" && tar -xf "$root_tarball" -C "$root"
+  ssh-keygen -q -A -f "$root"
+  mkdir -p "$root/run/sshd" "$root/root/.ssh"
+  cp "$work/id.pub" "$root/root/.ssh/authorized_keys"
+  printf 'ListenAddress 10.77.0.1%s\nUsePAM no\n' "$n" >"$root/etc/ssh/sshd_config.d/fleet.conf"
+  if [ "$n" = 3 ]; then
+    rm "$root/etc/debian_version"
+    mkdir -p "$root/etc/yum.repos.d"
+    printf 'NAME="Fedora Linux"\nID=fedora\nVERSION_ID=40\nPRETTY_NAME="Fedora Linux 40"\n' >"$root/etc/os-release"
+    echo "Fedora release 40 (Forty)" >"$root/etc/redhat-release"
+  fi
   ip netns add "$ns"
   ip -n "$controller" link add name port$n type veth peer name eth0 netns "$ns"
   ip -n "$controller" link set port$n master br0 up
@@ -59,12 +78,14 @@ for n in 1 2 3; do
   ip -n "$ns" link set eth0 up
   ip -n "$ns" link add name a0 address 02:77:00:00:00:01 type veth peer name b0 address "02:77:00:00:0$n:02"
   [ "$n" != 3 ] || ip -n "$ns" link add name br7 address 02:77:00:00:03:03 type bridge
-  printf 'ListenAddress 10.77.0.1%s\nHostKey %s\nAuthorizedKeysFile %s\nUsePAM no\nStrictModes no\nPidFile none\nSubsystem sftp internal-sftp\n' \
-    "$n" "$work/host_key" "$work/authorized_keys" >"$work/sshd-$n.conf"
-  ip netns exec "$ns" /usr/sbin/sshd -D -e -f "$work/sshd-$n.conf" 2>"$work/sshd-$n.log" &
+  sandbox=()
+  [ "$n" != 4 ] || sandbox=("$work/refuse_route_socket")
+  ip netns exec "$ns" unshare -m sh -c 'mount --rbind /dev "$0/dev" && mount -t proc proc "$0/proc" && exec "$@"' \
+    "$root" "${sandbox[@]}" chroot "$root" /usr/sbin/sshd -D -e 2>"$work/sshd-$n.log" &
   echo "h$n ansible_host=10.77.0.1$n" >>"$work/inventory"
 done
 cat >>"$work/inventory" <<EOF
+broken ansible_host=10.77.0.11 ansible_python_interpreter=/usr/bin/python3-missing
 silent ansible_host=10.77.0.99
 [fleet:vars]
 ansible_user=root
@@ -73,21 +94,30 @@ ansible_ssh_common_args='-o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/
 ansible_python_interpreter=/usr/bin/python3
 ansible_pipelining=true
 EOF
-for n in 1 2 3; do
+for n in 1 2 3 4; do
   for _ in $(seq 100); do
     ip netns exec "$controller" bash -c "echo >/dev/tcp/10.77.0.1$n/22" 2>/dev/null && break
     sleep 0.1
   done
 done
-ip netns exec "$controller" /usr/bin/python3 -m http.server 8080 --bind 10.77.0.1 --directory "$release" \
-  2>"$work/http.log" >/dev/null &
+# serve RELEASE: serves RELEASE at $url from the controller.
+serve() {
+  [ -z "${server:-}" ] || { kill "$server"; wait "$server"; }
+  ip netns exec "$controller" /usr/bin/python3 -m http.server 8080 --bind 10.77.0.1 --directory "$1" \
+    2>>"$work/http.log" >/dev/null &
+  server=$!
+  for _ in $(seq 100); do
+    ip netns exec "$controller" bash -c "echo >/dev/tcp/10.77.0.1/8080" 2>/dev/null && return
+    sleep 0.1
+  done
+}
 
 passed=0 failed=0
 check() {
   if [ "$2" = 0 ]; then passed=$((passed + 1)); else echo "not ok - $1"; failed=$((failed + 1)); return 1; fi
 }
-# The report the fleet should give: each host's lines as iproute2 implies
-# them, and the silent host with a reason.
+# The report the fleet should give, but for its last two hosts: each host's
+# lines as iproute2 implies them there, and h4 lsmac's own error line.
 expected_report() {
   echo "host,address,error"
   local n
@@ -95,6 +125,7 @@ expected_report() {
     ip netns exec "$prefix-h$n" bash -c ". '$here/implied-lines.sh' && implied_lines" |
       sed "s/^MAC Address: /h$n,/; s/\$/,/"
   done
+  echo "h4,,lsmac: cannot list network adapters: socket: Permission denied"
 }
 # playbook NAME ARGUMENT...: runs the playbook from the controller as the
 # README does, with these arguments, and checks its report.
@@ -104,30 +135,66 @@ playbook() {
   (cd "$work" && ip netns exec "$controller" env ANSIBLE_SSH_ARGS='-o ControlMaster=no' ANSIBLE_NOCOLOR=1 \
      ansible-playbook -i inventory "$here/../contrib/ansible/lsmac.yml" -e lsmac_report="$report" "$@") \
     >"$work/$name.log" 2>&1
-  check "$name: ansible-playbook fails for the silent host" $(($? == 0))
+  check "$name: ansible-playbook fails for the hosts that cannot be listed" $(($? == 0))
   echo "fleet: $name: the playbook took $((SECONDS - started)) s"
   expected_report >"$work/expected.csv"
-  head -n -1 "$report" 2>/dev/null | cmp -s - "$work/expected.csv"
-  check "$name: every host's rows are what ip -o link reports there" $?
+  head -n -2 "$report" 2>/dev/null | cmp -s - "$work/expected.csv"
+  check "$name: every host's rows are what ip -o link reports there, or lsmac's error line" $?
+  # Ansible's reason for the host whose Python is missing has two lines.
+  [ "$(grep -c '^broken,' "$report")" = 1 ] && tail -2 "$report" | head -1 | grep -qxF \
+    'broken,,"The module failed to execute correctly, you probably need to set the interpreter. See stdout/stderr for the exact error"'
+  check "$name: a reason of several lines is one row" $?
   tail -1 "$report" 2>/dev/null | grep -qE '^silent,,.*(ssh|connect|route|timed out)'
   check "$name: the silent host has its row and reason" $?
   if [ "$failed" != 0 ]; then
     echo "  report:"; sed 's/^/    /' "$report" 2>/dev/null
-    echo "  expected, but the silent host:"; sed 's/^/    /' "$work/expected.csv"
+    echo "  expected, but the last two hosts:"; sed 's/^/    /' "$work/expected.csv"
     echo "  ansible-playbook:"; tail -20 "$work/$name.log" | sed 's/^/    /'
   fi
 }
+# installed VERSION: each host's own package database holds lsmac VERSION-1.
+installed() {
+  local n found
+  for n in 1 2 3 4; do
+    if [ "$n" = 3 ]; then
+      found=$(rpm --root "$work/h$n" -q --qf '%{VERSION}-%{RELEASE}' lsmac 2>&1)
+    else
+      found=$(chroot "$work/h$n" dpkg-query -W -f='${Version}' lsmac 2>&1)
+    fi
+    [ "$found" = "$1-1" ] || { echo "  h$n has lsmac $found, not $1-1"; return 1; }
+  done
+}
 
 playbook copy -e lsmac_install=copy -e lsmac_executable="$lsmac"
-rm -f /usr/local/bin/lsmac
-playbook repository -e lsmac_repository_url=http://10.77.0.1:8080 --forks 1
-grep -q '"GET /lsmac-archive-keyring.gpg HTTP/1.1" 200' "$work/http.log" &&
-  grep -q '"GET /apt/pool/main/l/lsmac/lsmac_[^ ]*_amd64.deb HTTP/1.1" 200' "$work/http.log" &&
-  grep -qx "deb \[signed-by=/usr/share/keyrings/lsmac-archive-keyring.gpg\] http://10.77.0.1:8080/apt stable main" \
-    /etc/apt/sources.list.d/lsmac.list && cmp -s "$release/lsmac-archive-keyring.gpg" /usr/share/keyrings/lsmac-archive-keyring.gpg &&
-  [ "$(dpkg-query -W -f='${Status}' lsmac 2>/dev/null)" = "install ok installed" ]
-check "repository: apt installed lsmac from the served repository with its key" $? ||
-  { echo "  served:"; sed 's/^/    /' "$work/http.log"; echo "  sources:"; cat /etc/apt/sources.list.d/lsmac.list; }
+for n in 1 2 3 4; do cmp -s "$lsmac" "$work/h$n/usr/local/bin/lsmac" || break; done
+check "copy: each host has its own copy of lsmac" $?
+rm -f "$work"/h[1-4]/usr/local/bin/lsmac
+
+serve "$release"
+playbook repository -e lsmac_repository_url="$url"
+installed "$version"
+check "repository: each host's package database holds lsmac $version from the release" $?
+grep -q '"GET /apt/pool/main/l/lsmac/lsmac_[^ ]*_amd64.deb HTTP/1.1" 200' "$work/http.log" &&
+  grep -q '"GET /rpm/lsmac-[^ ]*.x86_64.rpm HTTP/1.1" 200' "$work/http.log"
+check "repository: the .deb and the .rpm came from the served release" $? || sed 's/^/    /' "$work/http.log"
+
+# A newer release, signed with the same key, from a copy with the version raised.
+next=${version%.*}.$((${version##*.} + 1))
+git clone -q "$here/.." "$work/next"
+(cd "$work/next" && sed -i "s/^project(lsmac VERSION $version/project(lsmac VERSION $next/" CMakeLists.txt &&
+  sed -i "s/^# Changes\$/# Changes\n\n## $next ($(date -u +%F))\n\n- A release to upgrade to./" CHANGELOG.md &&
+  git -c user.name=fleet -c user.email=fleet@lsmac.invalid commit -qam "lsmac $next" &&
+  GNUPGHOME=$keys LSMAC_GPG_KEY=$(GNUPGHOME=$keys gpg --list-secret-keys --with-colons | awk -F: '/^fpr/ { print $10; exit }') \
+    LSMAC_RELEASE_URL=$url packaging/release.sh "$work/next-release") >"$work/next.log" 2>&1 ||
+  { cat "$work/next.log"; exit 1; }
+serve "$work/next-release"
+playbook upgrade -e lsmac_repository_url="$url"
+installed "$next"
+check "upgrade: every host now holds lsmac $next" $?
+
+[ "$(dpkg-query -W -f='${Package} ${Version}\n' | sha256sum)" = "$machine_packages" ] &&
+  [ ! -e /usr/local/bin/lsmac ] && [ ! -e /etc/apt/sources.list.d/lsmac.list ]
+check "this machine's own packages and files are untouched" $?
 
 echo "fleet: $passed passed, $failed failed"
 [ "$failed" = 0 ]
