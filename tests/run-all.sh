@@ -42,7 +42,7 @@ fi
 packages=(cmake ninja-build g++ binutils libgtest-dev iproute2 util-linux strace python3 git clang
           libclang-rt-14-dev binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
           lintian mandoc man-db unzip rpm rpmlint apt-utils createrepo-c gpg gpgv osslsigncode openssl
-          ansible-core openssh-server)
+          ansible-core openssh-server wixl msitools uuid-runtime cpio dnf zypper nodejs python3-yaml mmdebstrap)
 while read -r triplet _; do packages+=("g++-$triplet"); done <<<"$architectures"
 [ -n "$skip_i386" ] || packages+=(wine32:i386)
 packaging/install-packages.sh "${packages[@]}"
@@ -50,7 +50,7 @@ packaging/install-packages.sh "${packages[@]}"
 tools=(cmake ninja g++ clang++ as ld readelf objdump strings ip unshare prlimit setpriv strace python3 git
        lintian mandoc man unzip dpkg-deb rpm rpmbuild rpmlint sha256sum x86_64-w64-mingw32-objdump
        apt-ftparchive createrepo_c gpg gpgv osslsigncode openssl rpmsign rpmkeys ansible-playbook ssh ssh-keygen
-       /usr/sbin/sshd
+       /usr/sbin/sshd wixl msibuild msiinfo msiextract uuidgen rpm2cpio cpio dnf zypper node npm mmdebstrap cc
        /usr/lib/wine/wine64 /usr/lib/wine/wineserver)
 while read -r triplet _; do tools+=("$triplet-g++" "$triplet-objdump" "$triplet-readelf"); done <<<"$architectures"
 [ -n "$skip_i386" ] || tools+=(/usr/lib/wine/wine)
@@ -98,7 +98,7 @@ CXX=clang++ cmake -S . -B build-fuzz -DLSMAC_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithD
 cmake --build build-fuzz --target fuzz_link_dump
 tests/fuzz.sh build-fuzz/tests/fuzz_link_dump 60
 
-stage "Windows builds: imports, resources, .zip packages"
+stage "Windows builds: imports, resources, .zip and .msi packages"
 version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for arch in i686 x86_64; do
   cmake -S . -B "build-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$arch-w64-mingw32.cmake" >/dev/null
@@ -117,19 +117,20 @@ for arch in i686 x86_64; do
     { echo "tests/run-all.sh: $exe lacks its version resource or its manifest" >&2; exit 1; }
   (cd "build-$arch" && cpack >/dev/null)
   zip=$(ls "build-$arch"/lsmac-"$version"-win*.zip)
+  [ -s "${zip%.zip}.msi" ] || { echo "tests/run-all.sh: cpack made no ${zip%.zip}.msi" >&2; exit 1; }
   [ "$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | LC_ALL=C sort | tr '\n' ' ')" = "LICENSE NOTICES README.md lsmac.exe " ] ||
     { echo "tests/run-all.sh: $zip holds $(unzip -Z1 "$zip")" >&2; exit 1; }
-  echo "$exe: version $version, asInvoker manifest; $zip holds lsmac.exe, README.md, LICENSE, NOTICES"
+  echo "$exe: version $version, asInvoker manifest; $zip holds lsmac.exe, README.md, LICENSE, NOTICES; ${zip%.zip}.msi made"
 done
 
 stage "native packages"
 tests/packages.sh build "$(dpkg --print-architecture)" "$(uname -m)"
 
 stage "a release, signed and unsigned, checked as its users and rebuilders check it"
-tests/release.sh build/release
+LSMAC_RELEASE_URL=http://10.77.0.1:8080 tests/release.sh build/release build/release-keys
 
-stage "the Ansible playbook across hosts in namespaces, over SSH"
-tests/fleet.sh build/lsmac build/release
+stage "the Ansible playbook across hosts with roots of their own, over SSH"
+tests/fleet.sh build/lsmac build/release build/release-keys build/fleet-root.tar
 
 stage "64-bit Windows build under Wine"
 # One prefix serves both Windows builds; made after the emulator is in place,
@@ -138,6 +139,7 @@ export WINEDEBUG=-all WINEPREFIX=$root/build/wine
 [ -d "$WINEPREFIX" ] || /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 tests/scenarios.sh --crlf --wine /usr/lib/wine/wine64 build-x86_64/lsmac.exe
 tests/windows-contract.sh /usr/lib/wine/wine64 build-x86_64/lsmac.exe build-x86_64/tests/iphlpapi.dll
+tests/windows-installer.sh /usr/lib/wine/wine64 build/release win64 /usr/lib/wine/wine64
 
 stage "32-bit Windows build under Wine"
 if [ -n "$skip_i386" ]; then
@@ -148,6 +150,10 @@ else
     tests/scenarios.sh --crlf --wine /usr/lib/wine/wine build-i686/lsmac.exe
   tests/windows-contract.sh /usr/lib/wine/wine build-i686/lsmac.exe build-i686/tests/iphlpapi.dll
 fi
+# wine64's msiexec installs the 32-bit MSI; only running it needs 32-bit Wine.
+run_i386=/usr/lib/wine/wine
+[ -z "$skip_i386" ] || run_i386=""
+tests/windows-installer.sh /usr/lib/wine/wine64 build/release win32 $run_i386
 
 stage "other Linux architectures, emulated: build, hardening, scenarios, packages"
 failed_architectures=0
