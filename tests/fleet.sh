@@ -35,6 +35,7 @@ cleanup() {
   done
   wait
   for ns in "$controller" "${hosts[@]/#/$prefix-}"; do ip netns del "$ns" 2>/dev/null; done
+  GNUPGHOME=$keys gpgconf --kill gpg-agent
   rm -rf "${work:-}"
 }
 trap cleanup EXIT

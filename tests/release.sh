@@ -15,7 +15,8 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
-trap 'dpkg -r lsmac >/dev/null 2>&1; rm -rf "$work"' EXIT
+# gpg, and dnf for the keys it imports, leave agents behind.
+trap 'dpkg -r lsmac >/dev/null 2>&1; gpgconf --kill gpg-agent; pkill -f "gpg-agent --homedir $work/"; rm -rf "$work"' EXIT
 version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 export GNUPGHOME=$work/gnupg
@@ -251,8 +252,11 @@ check "the winget and Scoop manifests name every Windows package with its hash" 
 # Each bill of materials: valid by the CycloneDX project's own validator, its
 # hashes those of its file and of the executable inside, its libraries those
 # the package names (the .deb in Built-Using, the others in NOTICES).
-npm install --silent --no-audit --no-fund --omit=optional --ignore-scripts --prefix "$work/cyclonedx" \
-  @cyclonedx/cyclonedx-library@6.13.1 ajv@8.17.1 ajv-formats@3.0.1 ajv-formats-draft2019@1.6.1 >"$work/npm.log" 2>&1 ||
+# Not --prefix: npm would then read its global configuration, and the
+# certificate authorities it names, from under that folder.
+mkdir "$work/cyclonedx" && echo '{"private": true}' >"$work/cyclonedx/package.json"
+(cd "$work/cyclonedx" && npm install --silent --no-audit --no-fund --omit=optional --ignore-scripts \
+  @cyclonedx/cyclonedx-library@6.13.1 ajv@8.17.1 ajv-formats@3.0.1 ajv-formats-draft2019@1.6.1) >"$work/npm.log" 2>&1 ||
   { cat "$work/npm.log"; exit 1; }
 # sbom_fits ARTIFACT: unpacks it and checks its bill of materials.
 sbom_fits() {
