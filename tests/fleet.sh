@@ -45,8 +45,8 @@ machine_packages=$(dpkg-query -W -f='${Package} ${Version}\n' | sha256sum)
 if [ ! -s "$root_tarball" ]; then
   started=$SECONDS
   mmdebstrap --quiet --variant=minbase --include=python3,python3-apt,openssh-server,dnf,python3-dnf,rpm \
-    bookworm "$root_tarball.new" >"$work/mmdebstrap.log" 2>&1 || { cat "$work/mmdebstrap.log"; exit 1; }
-  mv "$root_tarball.new" "$root_tarball"
+    bookworm "$work/root.tar" >"$work/mmdebstrap.log" 2>&1 || { cat "$work/mmdebstrap.log"; exit 1; }
+  mv "$work/root.tar" "$root_tarball"
   echo "fleet: the hosts' root made in $((SECONDS - started)) s"
 fi
 cc -O2 -Wall -Wextra -Werror -o "$work/refuse_route_socket" "$here/refuse_route_socket.c" || exit 1
@@ -61,7 +61,7 @@ ip -n "$controller" link set lo up
 echo "[fleet]" >"$work/inventory"
 for n in 1 2 3 4; do
   ns=$prefix-h$n root=$work/h$n
-  mkdir "$root" && tar -xf "$root_tarball" -C "$root"
+  mkdir "$root" && tar -xf "$root_tarball" -C "$root" || exit 1
   ssh-keygen -q -A -f "$root"
   mkdir -p "$root/run/sshd" "$root/root/.ssh"
   cp "$work/id.pub" "$root/root/.ssh/authorized_keys"
@@ -96,8 +96,9 @@ ansible_python_interpreter=/usr/bin/python3
 ansible_pipelining=true
 EOF
 for n in 1 2 3 4; do
-  for _ in $(seq 100); do
+  for try in $(seq 100); do
     ip netns exec "$controller" bash -c "echo >/dev/tcp/10.77.0.1$n/22" 2>/dev/null && break
+    [ "$try" != 100 ] || { echo "fleet: h$n's sshd does not answer:"; cat "$work/sshd-$n.log"; exit 1; }
     sleep 0.1
   done
 done
