@@ -10,7 +10,8 @@ wine=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$2" "$3" "$work/"
-# The system's messages in English, whatever this machine's locale.
+# The system's messages in English, whatever this machine's locale, but
+# where a case asks for another.
 export WINEDLLOVERRIDES=iphlpapi=n STANDIN_LOG=$work/lengths LC_ALL=C
 
 # The platform's record: 640 bytes in 32-bit programs, 704 in 64-bit ones.
@@ -31,17 +32,20 @@ asked() { echo 10240; for count in "$@"; do echo $((count * record)); done; }
 passed=0 failed=0
 # check NAME ANSWERS STATUS INDICES STDERR LENGTHS: lsmac exits with STATUS,
 # lists the records at INDICES, writes STDERR and CR LF (or nothing, if it is
-# empty) to standard error, and hands the platform the buffer LENGTHS.
+# empty) to standard error, and hands the platform the buffer LENGTHS. With
+# `locale` and `code_page` set, it runs in that locale, and STDERR is expected
+# in that code page, the console's there.
 check() {
   local problems=()
   rm -f "$work/lengths"
-  (cd "$work" && STANDIN_ANSWERS=$2 "$wine" lsmac.exe >out 2>err)
+  (cd "$work" && LC_ALL=${locale:-C} STANDIN_ANSWERS=$2 "$wine" lsmac.exe >out 2>err)
   local status=$?
   [ "$status" = "$3" ] || problems+=("status $status, expected $3")
   lines $4 >"$work/expected"
   cmp -s "$work/out" "$work/expected" || problems+=("standard output: $(head -c 200 "$work/out" | cat -A)")
-  if [ -z "$5" ]; then : >"$work/expected"; else printf '%s\r\n' "$5" >"$work/expected"; fi
-  cmp -s "$work/err" "$work/expected" || problems+=("standard error: $(head -c 200 "$work/err" | cat -A)")
+  if [ -z "$5" ]; then : >"$work/expected"; else printf '%s\r\n' "$5" | iconv -f UTF-8 -t "${code_page:-ASCII}" >"$work/expected"; fi
+  cmp -s "$work/err" "$work/expected" ||
+    problems+=("standard error: $(head -c 200 "$work/err" | iconv -f "${code_page:-ASCII}" -t UTF-8 -c | cat -A)")
   [ "$(cat "$work/lengths" 2>/dev/null)" = "$6" ] ||
     problems+=("buffer lengths $(echo $(cat "$work/lengths" 2>/dev/null)), expected $(echo $6)")
   if [ ${#problems[@]} = 0 ]; then
@@ -54,6 +58,11 @@ check() {
 failure="lsmac: cannot list network adapters:"
 check "failure status 50" e50 1 "" "$failure Request not supported (error 50)" "$(asked)"
 check "failure status 87" e87 1 "" "$failure Invalid parameter (error 87)" "$(asked)"
+# In the user's language, readable where cmd and PowerShell read it.
+locale=de_DE.UTF-8 code_page=CP850 check "failure status 87, in German" e87 1 "" \
+  "$failure Ungültiger Parameter (error 87)" "$(asked)"
+locale=ru_RU.UTF-8 code_page=CP866 check "failure status 87, in Russian" e87 1 "" \
+  "$failure Неверный параметр (error 87)" "$(asked)"
 check "failure status without a message" e3000000 1 "" "$failure error 3000000" "$(asked)"
 check "no data" 0 0 "" "" "$(asked)"
 check "no data after an overflow" "$((fit + 1)) 0" 0 "" "" "$(asked $((fit + 1)))"
