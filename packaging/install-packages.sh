@@ -17,7 +17,13 @@ for package in "${missing[@]}"; do
                             dpkg --add-architecture "${package#*:}" ;; esac
   case "$package" in wine*) wine+=("$package") ;; *) others+=("$package") ;; esac
 done
-apt-get update -qq
+# A mirror in the middle of a sync serves indexes that do not match their
+# Release for a while: try again before giving up.
+for try in 1 2 3; do
+  apt-get update -qq && break
+  [ "$try" != 3 ] || { echo "install-packages.sh: apt-get update failed 3 times" >&2; exit 1; }
+  sleep 60
+done
 install() { DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null; }
 [ ${#others[@]} = 0 ] || install "${others[@]}"
 [ ${#wine[@]} = 0 ] || install --no-install-recommends "${wine[@]}"

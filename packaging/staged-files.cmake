@@ -29,8 +29,7 @@ elseif(CPACK_GENERATOR STREQUAL "DEB")
   file(WRITE "${root}/lintian/overrides/lsmac" ${override})
 elseif(CPACK_GENERATOR STREQUAL "ZIP" AND NOT "$ENV{LSMAC_CODESIGN_CERT}$ENV{LSMAC_CODESIGN_KEY}" STREQUAL "")
   set(exe "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/lsmac.exe")
-  execute_process(COMMAND osslsigncode sign -certs "$ENV{LSMAC_CODESIGN_CERT}" -key "$ENV{LSMAC_CODESIGN_KEY}"
-                          -h sha256 -n lsmac -in "${exe}" -out "${exe}.signed"
+  execute_process(COMMAND "${CPACK_LSMAC_SOURCE_DIR}/packaging/windows/codesign.sh" "${exe}" "${exe}.signed"
                   RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "cannot sign lsmac.exe with LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY: ${output}")

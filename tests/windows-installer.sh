@@ -2,9 +2,11 @@
 # A release's MSI as a Windows administrator checks it, under Wine in a fresh
 # prefix: installed silently, its files in Program Files, the folder once on
 # the system PATH, lsmac run by name in a new process and holding what
-# `ip -o link` reports in a network namespace of its own; an older lsmac (the
-# same files as 0.9.0) refused; uninstall leaving no file, no PATH element and
-# no Apps and Features entry; then that older one installed and replaced.
+# `ip -o link` reports in a network namespace of its own; an older lsmac (an
+# executable of file version 0.9.0.0) refused; uninstall leaving no file, no
+# PATH element and no Apps and Features entry; then that older one installed
+# and replaced, executable and all. For win64, the release's x86 MSI is then
+# replaced by the x64 one.
 #
 #   windows-installer.sh WINE64 RELEASE win32|win64 [RUN-WINE]
 #
@@ -24,8 +26,16 @@ case $bits in
 esac
 unzip -q "$release/lsmac-$version-$bits.zip" -d "$work"
 staged=$work/lsmac-$version-$bits
+# The older lsmac.exe: this one with its file version lowered to 0.9.0.0.
+cp -r "$staged" "$work/older"
+python3 -c '
+import struct, sys
+with open(sys.argv[1], "r+b") as exe:
+    data = exe.read()
+    exe.seek(data.index(struct.pack("<I", 0xFEEF04BD)) + 8)
+    exe.write(struct.pack("<II", 0 << 16 | 9, 0))' "$work/older/lsmac.exe"
 env -u LSMAC_CODESIGN_CERT -u LSMAC_CODESIGN_KEY SOURCE_DATE_EPOCH=0 \
-  "$here/../packaging/windows/msi.sh" "$staged" 0.9.0 "$arch" "$older" || exit 1
+  "$here/../packaging/windows/msi.sh" "$work/older" 0.9.0 "$arch" "$older" || exit 1
 "$wine" wineboot -i >/dev/null 2>&1
 
 passed=0 failed=0
@@ -40,10 +50,12 @@ check() {
 }
 fails() { ! "$@"; }
 msiexec() { "$wine" msiexec "$@" /qn; }
-# The elements of the system PATH that name lsmac's folder.
+# path_elements [FOLDER]: the elements of the system PATH that name FOLDER,
+# lsmac's by default.
 path_elements() {
+  local named=${1:-$folder}
   "$wine" reg query 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' /v PATH |
-    tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]* *//p' | tr ';' '\n' | grep -ixF -e "$folder" -e "$folder\\"
+    tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]* *//p' | tr ';' '\n' | grep -ixF -e "$named" -e "$named\\"
 }
 # The Apps and Features entries of lsmac, as "VERSION PUBLISHER" lines.
 entries() {
@@ -69,6 +81,10 @@ runs_by_name() {
 }
 uninstalled() { [ ! -e "$unix" ] && [ -z "$(path_elements)" ] && [ -z "$(entries)" ]; }
 
+check "the MSI's summary asks for Windows Installer 2.0, which Windows XP has" \
+  eval "msiinfo suminfo '$msi' | grep -qx 'Version: 200 (c8)'"
+file_version() { msiinfo export "$1" File | tr -d '\r' | awk -F '\t' '$1 == "lsmac.exe" { print $5 }'; }
+check "the MSI's File table holds lsmac.exe's file version" eval "[ \"\$(file_version '$msi')\" = $version.0 ]"
 check "lsmac $version installs silently" msiexec /i "$msi"
 check "the files are in $folder" installed_files
 check "the system PATH names $folder once" once_on_path
@@ -85,5 +101,16 @@ check "lsmac $version installs silently over it" msiexec /i "$msi"
 check "lsmac $version replaced 0.9.0 in Apps and Features" one_entry "$version"
 check "the upgrade's files are in $folder" installed_files
 check "the upgrade's PATH names $folder once" once_on_path
+if [ "$bits" = win64 ]; then
+  x86_folder='C:\Program Files (x86)\lsmac'
+  replaced_x86() {
+    [ ! -e "$WINEPREFIX/drive_c/Program Files (x86)/lsmac" ] && [ -z "$(path_elements "$x86_folder")" ] &&
+      one_entry "$version" && once_on_path && installed_files
+  }
+  check "lsmac $version uninstalls silently again" msiexec /x "$msi"
+  check "the x86 lsmac $version installs silently" msiexec /i "$release/lsmac-$version-win32.msi"
+  check "the x64 lsmac $version installs silently over it" msiexec /i "$msi"
+  check "x64 over x86 leaves one Apps and Features entry, one PATH element and the 64-bit files" replaced_x86
+fi
 echo "windows installer $bits: $passed passed, $failed failed"
 [ "$failed" = 0 ]
