@@ -8,10 +8,17 @@
 #
 #   packaging/release.sh OUTDIR
 #
-# LSMAC_GPG_KEY         an OpenPGP key (id or fingerprint in GNUPGHOME) that
-#                       signs SHA256SUMS, the .rpm packages and both repositories
-# LSMAC_CODESIGN_CERT   a PEM certificate and its key that Authenticode-sign
-# LSMAC_CODESIGN_KEY    both lsmac.exe and both MSIs
+# LSMAC_GPG_KEY         the full fingerprint of the OpenPGP key in GNUPGHOME
+#                       that signs SHA256SUMS, the .rpm packages and both
+#                       repositories
+# LSMAC_APT_VALID_DAYS  how long the signed APT repository is valid unless
+#                       packaging/refresh.sh signs it again (default 30)
+# LSMAC_CODESIGN_CERT   a PEM certificate and its key, a PEM file or a pkcs11:
+# LSMAC_CODESIGN_KEY    URI, that Authenticode-sign both lsmac.exe and both
+#                       MSIs (packaging/windows/codesign.sh)
+# LSMAC_PKCS11_MODULE   the PKCS#11 module and the PIN of a key in a token
+# LSMAC_PKCS11_PIN
+# LSMAC_TIMESTAMP_URL   RFC 3161 time-stamp authorities for those signatures
 # LSMAC_RELEASE_URL     where the release will be served, for rpm/lsmac.repo
 #                       and the manifests (default file:///srv/lsmac; winget
 #                       takes only http and https)
@@ -30,28 +37,42 @@ gpg_key=${LSMAC_GPG_KEY:-} cert=${LSMAC_CODESIGN_CERT:-} key=${LSMAC_CODESIGN_KE
 if [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then
   die "LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY go together"
 fi
+case $key in
+  pkcs11:*) [ -n "${LSMAC_PKCS11_MODULE:-}" ] || die "LSMAC_CODESIGN_KEY=$key is in a token: LSMAC_PKCS11_MODULE names its module" ;;
+esac
 url=${LSMAC_RELEASE_URL:-file:///srv/lsmac}
 architectures=$(grep -v '^#' packaging/architectures)
 
 packages=(cmake ninja-build g++ git dpkg-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 rpm apt-utils
-          createrepo-c gpg osslsigncode openssl wixl msitools uuid-runtime python3 cpio)
+          createrepo-c gpg osslsigncode openssl libengine-pkcs11-openssl wixl msitools uuid-runtime python3 cpio)
 while read -r triplet _; do packages+=("g++-$triplet"); done <<<"$architectures"
 [ "$(dpkg --print-architecture)" = amd64 ] || die "this machine's own build is the amd64 package: run it on amd64"
 packaging/install-packages.sh "${packages[@]}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-if [ -n "$gpg_key" ]; then
-  echo | gpg --batch --local-user "$gpg_key" --detach-sign >/dev/null 2>"$work/gpg.log" ||
-    die "cannot sign with LSMAC_GPG_KEY=$gpg_key: $(grep -v '^gpg: using' "$work/gpg.log" | tail -1)"
-fi
+. packaging/apt-release.sh
+# public_key KEY: the public half of a PEM key, or of a key in a token, which
+# stays there.
+public_key() {
+  case $1 in
+    pkcs11:*)
+      (umask 077 && printf 'openssl_conf = init\n[init]\nengines = engines\n[engines]\npkcs11 = pkcs11\n[pkcs11]\nMODULE_PATH = %s\nPIN = %s\n' \
+        "$LSMAC_PKCS11_MODULE" "${LSMAC_PKCS11_PIN:-}" >"$work/engine.cnf")
+      OPENSSL_CONF=$work/engine.cnf openssl pkey -engine pkcs11 -inform ENGINE -in "$1" -pubout ;;
+    *) openssl pkey -pubout -in "$1" ;;
+  esac
+}
 if [ -n "$cert" ]; then
   certified=$(openssl x509 -noout -pubkey -in "$cert" 2>"$work/openssl.log") ||
     die "cannot read the certificate LSMAC_CODESIGN_CERT=$cert: $(head -1 "$work/openssl.log")"
-  [ "$(openssl pkey -pubout -in "$key" 2>"$work/openssl.log")" = "$certified" ] ||
+  [ "$(public_key "$key" 2>"$work/openssl.log")" = "$certified" ] ||
     die "cannot sign lsmac.exe: LSMAC_CODESIGN_KEY=$key is not the key of LSMAC_CODESIGN_CERT=$cert$(
-      sed -n '1s/^/: /p' "$work/openssl.log")"
+      grep -v '^Engine ' "$work/openssl.log" | sed -n '1s/^/: /p')"
+  [ -n "${LSMAC_TIMESTAMP_URL:-}" ] || echo "packaging/release.sh: no LSMAC_TIMESTAMP_URL: the Authenticode" \
+    "signatures carry no timestamp, and stop verifying when LSMAC_CODESIGN_CERT expires" >&2
 fi
+[ -z "$gpg_key" ] || check_release_key
 
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
   echo "packaging/release.sh: the work tree has changes that are not committed; the release is of $(git rev-parse --short HEAD)" >&2
@@ -109,20 +130,12 @@ sign "$out/SHA256SUMS" "$out/SHA256SUMS.asc"
 apt=$out/apt release=$out/apt/dists/stable
 mkdir -p "$apt/pool/main/l/lsmac"
 cp "$out"/*.deb "$apt/pool/main/l/lsmac/"
-deb_architectures=$(cd "$out" && ls *.deb | sed 's/.*_\(.*\)\.deb$/\1/' | tr '\n' ' ')
-for arch in $deb_architectures; do
+for arch in $(cd "$out" && ls *.deb | sed 's/.*_\(.*\)\.deb$/\1/'); do
   mkdir -p "$release/main/binary-$arch"
   (cd "$apt" && apt-ftparchive --arch "$arch" packages pool) >"$release/main/binary-$arch/Packages"
   gzip -9n <"$release/main/binary-$arch/Packages" >"$release/main/binary-$arch/Packages.gz"
 done
-field() { echo "-oAPT::FTPArchive::Release::$1=$2"; }
-apt-ftparchive "$(field Origin lsmac)" "$(field Label lsmac)" "$(field Suite stable)" "$(field Codename stable)" \
-  "$(field Architectures "${deb_architectures% }")" "$(field Components main)" \
-  "$(field Description "lsmac: list the hardware addresses of the network adapters")" \
-  "$(field Date "$(date -u -d "@$SOURCE_DATE_EPOCH" -R)")" release "$release" >"$work/Release"
-mv "$work/Release" "$release/Release"
-sign "$release/Release" "$release/Release.gpg"
-[ -z "$gpg_key" ] || gpg --batch --yes --local-user "$gpg_key" --clearsign -o "$release/InRelease" "$release/Release"
+write_apt_release "$release"
 
 # The RPM repository, and the file that adds it to dnf, yum or zypper.
 mkdir -p "$out/rpm"
@@ -141,8 +154,9 @@ sign "$out/rpm/repodata/repomd.xml" "$out/rpm/repodata/repomd.xml.asc"
 } >"$out/rpm/lsmac.repo"
 
 if [ -n "$gpg_key" ]; then
-  gpg --batch --export "$gpg_key" >"$out/lsmac-archive-keyring.gpg"
-  gpg --batch --armor --export "$gpg_key" >"$out/lsmac-archive-keyring.asc"
+  # That key alone, whatever else GNUPGHOME holds.
+  gpg --batch --export --export-options export-minimal "$gpg_key" >"$out/lsmac-archive-keyring.gpg"
+  gpg --batch --armor --export --export-options export-minimal "$gpg_key" >"$out/lsmac-archive-keyring.asc"
 fi
 [ -z "$unsigned" ] || echo "packaging/release.sh: unsigned: $unsigned"
 echo "packaging/release.sh: lsmac $version in $out: $(find "$out" -type f | wc -l) files, $(du -sk "$out" | cut -f1) KiB"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The release as its users and its rebuilders check it. Makes one release
-# signed with throwaway keys made here, and two without keys from clones at
+# signed with throwaway keys made here (the code-signing key in a SoftHSM2
+# token, its signatures timestamped by an authority run here, its
+# certificate valid for a day), and two without keys from clones at
 # other paths, the second as a rebuilder's machine differs (host name, time
 # zone, locale, umask); then runs every check a user makes on the signed one,
 # each also against a copy broken on purpose, which it must refuse, and
@@ -16,23 +18,62 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 # gpg, and dnf for the keys it imports, leave agents behind.
-trap 'dpkg -r lsmac >/dev/null 2>&1; gpgconf --kill gpg-agent; pkill -f "gpg-agent --homedir $work/"; rm -rf "$work"' EXIT
+trap 'dpkg -r lsmac >/dev/null 2>&1; gpgconf --kill gpg-agent; pkill -f "gpg-agent --homedir $work/"
+  [ -z "${authority:-}" ] || kill "$authority"; rm -rf "$work"' EXIT
 version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 export GNUPGHOME=$work/gnupg
 [ -z "${2:-}" ] || { rm -rf "$2" && GNUPGHOME=$(realpath -m "$2"); }
 mkdir -m 700 "$GNUPGHOME"
-gpg --batch --passphrase '' --quick-gen-key 'lsmac release test <release-test@lsmac.invalid>' rsa3072 sign never 2>/dev/null
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/codesign.key" -out "$work/codesign.crt" -days 7 \
-  -subj "/CN=lsmac release test" -addext extendedKeyUsage=codeSigning 2>/dev/null
+# The release key, and a second key under the same user ID.
+for _ in release twin; do
+  gpg --batch --passphrase '' --quick-gen-key 'lsmac release test <release-test@lsmac.invalid>' rsa3072 sign never 2>/dev/null
+done
 fingerprint=$(gpg --list-secret-keys --with-colons 2>/dev/null | awk -F: '/^fpr/ { print $10; exit }')
+# A certificate authority, a code-signing certificate of a day from it, its
+# key in a token, and a time-stamp authority.
+certificate() {
+  local name=$1 days=$2
+  shift 2
+  openssl req -newkey rsa:2048 -nodes -keyout "$work/$name.key" -out "$work/$name.csr" -subj "/CN=lsmac $name" 2>/dev/null &&
+    openssl x509 -req -in "$work/$name.csr" -CA "$work/ca.crt" -CAkey "$work/ca.key" -days "$days" \
+      -out "$work/$name.crt" -extfile <(printf '%s\n' "$@") 2>/dev/null
+}
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.crt" -days 3650 -subj "/CN=lsmac test CA" \
+  -addext basicConstraints=critical,CA:true -addext keyUsage=critical,keyCertSign 2>/dev/null
+certificate codesign 1 extendedKeyUsage=codeSigning
+certificate timestamp 3650 extendedKeyUsage=critical,timeStamping
+expired=$(($(date -d "$(openssl x509 -noout -enddate -in "$work/codesign.crt" | cut -d= -f2)" +%s) + 86400))
+export SOFTHSM2_CONF=$work/softhsm2.conf LSMAC_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so LSMAC_PKCS11_PIN=2718
+mkdir "$work/tokens" && printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$work/tokens" >"$SOFTHSM2_CONF"
+softhsm2-util --init-token --free --label lsmac --pin "$LSMAC_PKCS11_PIN" --so-pin 31415 >/dev/null
+openssl genrsa -out "$work/other.key" 2048 2>/dev/null
+for key in codesign:01 other:02; do
+  openssl pkcs8 -topk8 -nocrypt -in "$work/${key%:*}.key" -out "$work/key.p8" &&
+    softhsm2-util --import "$work/key.p8" --token lsmac --label "${key%:*}" --id "${key#*:}" \
+      --pin "$LSMAC_PKCS11_PIN" >/dev/null && rm "$work/key.p8"
+done
+token_key='pkcs11:token=lsmac;object=codesign'
+echo 01 >"$work/timestamp.serial"
+printf '[tsa]\ndefault_tsa = authority\n[authority]\nserial = %s\nsigner_cert = %s\ncerts = %s\nsigner_key = %s\n%s\n' \
+  "$work/timestamp.serial" "$work/timestamp.crt" "$work/ca.crt" "$work/timestamp.key" \
+  "signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ess_cert_id_alg = sha256" >"$work/timestamp.cnf"
+coproc timestamp_authority { exec python3 tests/timestamp_authority.py "$work/timestamp.cnf"; }
+authority=$timestamp_authority_PID
+read -r port <&"${timestamp_authority[0]}"
+# The first authority does not answer; the second does.
 signed=$(realpath -m "${1:-$work/signed}") unsigned=$work/unsigned rebuilt=$work/rebuilt
 rm -rf "$signed"
 # winget takes only http and https addresses.
 export LSMAC_RELEASE_URL=${LSMAC_RELEASE_URL:-https://releases.lsmac.invalid/$version}
-LSMAC_GPG_KEY=$fingerprint LSMAC_CODESIGN_CERT=$work/codesign.crt LSMAC_CODESIGN_KEY=$work/codesign.key \
+LSMAC_GPG_KEY=$fingerprint LSMAC_APT_VALID_DAYS=7 LSMAC_CODESIGN_CERT=$work/codesign.crt LSMAC_CODESIGN_KEY=$token_key \
+  LSMAC_TIMESTAMP_URL="http://127.0.0.1:1 http://127.0.0.1:$port" \
   packaging/release.sh "$signed" >"$work/signed.log" 2>&1 || { cat "$work/signed.log"; exit 1; }
-unset LSMAC_GPG_KEY LSMAC_CODESIGN_CERT LSMAC_CODESIGN_KEY
+unset LSMAC_GPG_KEY LSMAC_APT_VALID_DAYS LSMAC_CODESIGN_CERT LSMAC_CODESIGN_KEY LSMAC_TIMESTAMP_URL
 git clone -q . "$work/elsewhere/lsmac"
 "$work/elsewhere/lsmac/packaging/release.sh" "$unsigned" >"$work/unsigned.log" 2>&1 || { cat "$work/unsigned.log"; exit 1; }
 git clone -q . "$work/rebuilder/src/lsmac"
@@ -64,14 +105,23 @@ broken() {
   echo "$copy"
 }
 
-# A key that cannot sign stops the release.
-openssl genrsa -out "$work/other.key" 2048 2>/dev/null
+# A key that is not one key, cannot sign or is not the certificate's stops
+# the release before it builds anything.
 # stops_with MESSAGE COMMAND...: the command fails and says MESSAGE.
 stops_with() { fails "${@:2}" >"$work/stop.log" 2>&1 && grep -q "$1" "$work/stop.log"; }
-check "a release with an OpenPGP key that cannot sign stops" stops_with "cannot sign with LSMAC_GPG_KEY=nosuchkey" \
-  env LSMAC_GPG_KEY=nosuchkey packaging/release.sh "$work/bad"
-check "a release with a certificate and another key stops" stops_with "cannot sign lsmac.exe: LSMAC_CODESIGN_KEY" \
-  env LSMAC_CODESIGN_CERT="$work/codesign.crt" LSMAC_CODESIGN_KEY="$work/other.key" packaging/release.sh "$work/bad"
+check "a release with an OpenPGP key not in GNUPGHOME stops" stops_with "cannot sign with LSMAC_GPG_KEY=${fingerprint//?/0}" \
+  env LSMAC_GPG_KEY="${fingerprint//?/0}" packaging/release.sh "$work/bad"
+# The PEM key and certificate are right here: only the shared user ID stops it.
+check "a release with a user ID that two keys share stops" \
+  stops_with "LSMAC_GPG_KEY must be the release key's full fingerprint, not 'lsmac release test'" \
+  env LSMAC_GPG_KEY="lsmac release test" LSMAC_CODESIGN_CERT="$work/codesign.crt" LSMAC_CODESIGN_KEY="$work/codesign.key" \
+  packaging/release.sh "$work/bad"
+check "a release signed without a time-stamp authority says its signatures expire with the certificate" \
+  grep -q "no LSMAC_TIMESTAMP_URL: the Authenticode signatures carry no timestamp, and stop verifying" "$work/stop.log"
+for key in "$work/other.key" "pkcs11:token=lsmac;object=other"; do
+  check "a release with a certificate and another key ($key) stops" stops_with "cannot sign lsmac.exe: LSMAC_CODESIGN_KEY" \
+    env LSMAC_CODESIGN_CERT="$work/codesign.crt" LSMAC_CODESIGN_KEY="$key" packaging/release.sh "$work/bad"
+done
 
 # What the release holds, signed and not: the artifacts, each with its bill
 # of materials, and the repositories.
@@ -125,18 +175,44 @@ check "gpg --verify SHA256SUMS.asc" gpgv --keyring "$keyring" "$signed/SHA256SUM
 refused "a changed SHA256SUMS against its signature" gpgv --keyring "$keyring" "$signed/SHA256SUMS.asc" \
   "$(broken "$signed/SHA256SUMS")"
 
-# The APT repository through apt, on a state of its own: installs lsmac, and
-# refuses a package that is not the one the signed index names.
+# The keyrings hold the release key alone, though GNUPGHOME has its twin.
+primary_keys() { gpg --show-keys --with-colons "$1" | awk -F: '/^pub/ { getline; print $10 }'; }
+for file in "$keyring" "$signed/lsmac-archive-keyring.asc"; do
+  check "${file##*/} holds the release key alone" eval "[ \"\$(primary_keys '$file')\" = $fingerprint ]"
+done
+
+# The APT repository through apt, on a new state of its own, with the date
+# checks users have (this machine turns them off): installs lsmac, and
+# refuses a package that is not the one the signed index names. With
+# `days_on` set, apt runs that many days from now.
 apt_on() {
-  local state=$work/apt-state/$1
-  mkdir -p "$state/lists/partial" "$state/cache/archives/partial"
+  local state=$work/apt-state/$1 clock=()
+  [ -z "${days_on:-}" ] || clock=(faketime "+$days_on days")
+  rm -rf "$state" && mkdir -p "$state/lists/partial" "$state/cache/archives/partial"
   echo "deb [signed-by=$keyring] file:$1 stable main" >"$state/sources.list"
   local options=(-o "Dir::Etc::SourceList=$state/sources.list" -o Dir::Etc::SourceParts=/dev/null
-                 -o "Dir::State::Lists=$state/lists" -o "Dir::Cache=$state/cache" -o APT::Sandbox::User=root)
-  apt-get "${options[@]}" update -qq && DEBIAN_FRONTEND=noninteractive apt-get "${options[@]}" install -y -qq lsmac
+                 -o "Dir::State::Lists=$state/lists" -o "Dir::Cache=$state/cache" -o APT::Sandbox::User=root
+                 -o Acquire::Check-Date=true -o Acquire::Check-Valid-Until=true)
+  "${clock[@]}" apt-get "${options[@]}" update -qq &&
+    DEBIAN_FRONTEND=noninteractive "${clock[@]}" apt-get "${options[@]}" install -y -qq lsmac
 }
-installs_from_apt() { dpkg -r lsmac >/dev/null 2>&1; apt_on "$signed/apt" && lsmac >/dev/null && dpkg -r lsmac; }
-check "apt installs lsmac from the signed APT repository" installs_from_apt
+installs_from_apt() { dpkg -r lsmac >/dev/null 2>&1; apt_on "$1" && lsmac >/dev/null && dpkg -r lsmac; }
+check "apt installs lsmac from the signed APT repository" installs_from_apt "$signed/apt"
+valid_for() {
+  local date valid
+  date=$(date -d "$(sed -n 's/^Date: //p' "$1")" +%s) valid=$(date -d "$(sed -n 's/^Valid-Until: //p' "$1")" +%s)
+  [ $((valid - date)) = $(($2 * 86400)) ]
+}
+check "the signed Release is valid for LSMAC_APT_VALID_DAYS, 7 days" valid_for "$signed/apt/dists/stable/InRelease" 7
+# Past Valid-Until apt refuses the repository, until refresh.sh signs it again.
+cp -a "$signed" "$work/refreshed"
+days_on=9 refused "apt, nine days on, given the repository" apt_on "$work/refreshed/apt"
+check "packaging/refresh.sh, nine days on, signs the repository again" \
+  faketime '+9 days' env LSMAC_GPG_KEY="$fingerprint" LSMAC_APT_VALID_DAYS=7 packaging/refresh.sh "$work/refreshed"
+days_on=9 check "apt, nine days on, installs lsmac from the refreshed repository" installs_from_apt "$work/refreshed/apt"
+check "refresh.sh changed the signed Release alone" eval "[ \"\$(diff -rq '$signed' '$work/refreshed' | sed 's|.*/apt/dists/stable/||; s/ differ\$//' | sort | tr '\n' ' ')\" = 'InRelease Release Release.gpg ' ]"
+check "the refreshed release's SHA256SUMS still checks and verifies" eval \
+  "(cd '$work/refreshed' && sha256sum --quiet -c SHA256SUMS && gpgv --keyring '$keyring' SHA256SUMS.asc SHA256SUMS)"
 tampered=$work/tampered-apt
 cp -a "$signed/apt" "$tampered"
 mv "$(broken "$tampered/pool/main/l/lsmac/lsmac_${version}-1_amd64.deb")" "$tampered/pool/main/l/lsmac/"
@@ -214,7 +290,7 @@ signature_fits() {
   local p7=$2.p7 reattached=$2.signed
   rm -f "$p7" "$reattached"
   osslsigncode extract-signature -in "$1" -out "$p7" >/dev/null &&
-    osslsigncode attach-signature -sigin "$p7" -CAfile "$work/codesign.crt" -in "$2" -out "$reattached" >/dev/null &&
+    osslsigncode attach-signature -sigin "$p7" -CAfile "$work/ca.crt" -in "$2" -out "$reattached" >/dev/null &&
     cmp "$reattached" "$1"
 }
 # msi_rebuilt BITS ARCH: the MSI a rebuilder makes from the unsigned release's
@@ -227,13 +303,21 @@ msi_rebuilt() {
     SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) packaging/windows/msi.sh "$staged" "$version" "$2" "$staged.msi" &&
     echo "$staged.msi"
 }
+verify() { osslsigncode verify -CAfile "$work/ca.crt" -TSA-CAfile "$work/ca.crt" -in "$@"; }
+# A key in a PEM file signs as one in a token does.
+pem_signed() {
+  env LSMAC_CODESIGN_CERT="$work/codesign.crt" LSMAC_CODESIGN_KEY="$work/codesign.key" LSMAC_TIMESTAMP_URL="http://127.0.0.1:$port" \
+    packaging/windows/codesign.sh "$(unpacked "$unsigned" win64)/lsmac.exe" "$work/pem-signed.exe" &&
+    verify "$work/pem-signed.exe" -time "$expired"
+}
+check "a PEM key signs lsmac.exe with a timestamp" pem_signed
 for bits in win32:x86 win64:x64; do
   arch=${bits#*:} bits=${bits%:*}
   exe=$(unpacked "$signed" "$bits")/lsmac.exe msi=lsmac-$version-$bits.msi
   for file in "$exe" "$signed/$msi"; do
-    check "osslsigncode verify ${file##*/} ($bits)" osslsigncode verify -CAfile "$work/codesign.crt" -in "$file"
-    refused "osslsigncode verify on a changed ${file##*/} ($bits)" \
-      osslsigncode verify -CAfile "$work/codesign.crt" -in "$(broken "$file")"
+    check "osslsigncode verify ${file##*/} ($bits)" verify "$file"
+    check "osslsigncode verify ${file##*/} ($bits) a day after the certificate expired" verify "$file" -time "$expired"
+    refused "osslsigncode verify on a changed ${file##*/} ($bits)" verify "$(broken "$file")"
   done
   check "the $bits signature attached to the rebuilt lsmac.exe gives the released one" \
     signature_fits "$exe" "$(unpacked "$unsigned" "$bits")/lsmac.exe"
@@ -283,10 +367,11 @@ done
 check "two unsigned releases, on machines that differ, are the same files" diff -r "$unsigned" "$rebuilt"
 same_files() {
   local file
-  for file in lsmac-"$version".tar.gz *.deb apt/pool/main/l/lsmac/*.deb apt/dists/stable/Release \
-      apt/dists/stable/main/*/Packages*; do
+  for file in lsmac-"$version".tar.gz *.deb apt/pool/main/l/lsmac/*.deb apt/dists/stable/main/*/Packages*; do
     cmp "$signed/$file" "$unsigned/$file" || return 1
   done
+  # A signed Release is dated when it was signed, and expires.
+  cmp <(grep -vE '^(Date|Valid-Until):' apt/dists/stable/Release) <(grep -v '^Date:' "$unsigned/apt/dists/stable/Release")
 }
 check "the tarball, every .deb and the APT index rebuild bit for bit" eval "(cd '$signed' && same_files)"
 # An .rpm's signature lies before its header and payload, which rpmsign leaves
