@@ -146,11 +146,19 @@ listed() {
   echo 'broken,,"The module failed to execute correctly, you probably need to set the interpreter\. See stdout/stderr for the exact error"'
   echo 'silent,,.*(ssh|connect|route|timed out).*'
 }
+# rows_match REPORT PATTERNS: each line of REPORT matches the extended regular
+# expression on the same line of PATTERNS, and there are as many.
+rows_match() {
+  local rows=() row=0 pattern
+  mapfile -t rows <"$1"
+  [ ${#rows[@]} = "$(wc -l <"$2")" ] || return 1
+  while IFS= read -r pattern; do [[ ${rows[row++]} =~ ^$pattern$ ]] || return 1; done <"$2"
+}
 # playbook NAME EXPECTED ARGUMENT...: runs the playbook from the controller as
 # the README does, with these arguments, and checks its report against the
 # rows the function EXPECTED prints.
 playbook() {
-  local name=$1 expected=$2 report=$work/$1.csv started=$SECONDS row=0 pattern
+  local name=$1 expected=$2 report=$work/$1.csv started=$SECONDS
   shift 2
   (cd "$work" && ip netns exec "$controller" env ANSIBLE_SSH_ARGS='-o ControlMaster=no' ANSIBLE_NOCOLOR=1 \
      ansible-playbook -i inventory "$here/../contrib/ansible/lsmac.yml" -e lsmac_report="$report" "$@") \
@@ -158,10 +166,7 @@ playbook() {
   check "$name: ansible-playbook fails for the hosts that cannot be listed" $(($? == 0))
   echo "fleet: $name: the playbook took $((SECONDS - started)) s"
   "$expected" >"$work/expected.csv"
-  local rows=()
-  mapfile -t rows <"$report"
-  [ ${#rows[@]} = "$(wc -l <"$work/expected.csv")" ] &&
-    while IFS= read -r pattern; do [[ ${rows[row++]} =~ ^$pattern$ ]] || break; done <"$work/expected.csv"
+  rows_match "$report" "$work/expected.csv"
   if ! check "$name: every host's rows are as expected" $?; then
     echo "  report:"; sed 's/^/    /' "$report" 2>/dev/null
     echo "  expected:"; sed 's/^/    /' "$work/expected.csv"
@@ -182,8 +187,10 @@ installed() {
     [ "$found" = "$1" ] || { echo "  h$n has lsmac $found, not $1"; return 1; }
   done
 }
-# stand_in N SCRIPT: h<N>'s /usr/local/bin/lsmac becomes a shell script.
-stand_in() { printf '#!/bin/sh\n%s\n' "$2" >"$work/h$1/usr/local/bin/lsmac" && chmod 755 "$work/h$1/usr/local/bin/lsmac"; }
+# stand_in_at N PATH SCRIPT: PATH on h<N> becomes a shell script; stand_in N
+# SCRIPT: lsmac on h<N>'s PATH does.
+stand_in_at() { printf '#!/bin/sh\n%s\n' "$3" >"$work/h$1$2" && chmod 755 "$work/h$1$2"; }
+stand_in() { stand_in_at "$1" /usr/local/bin/lsmac "$2"; }
 
 playbook copy listed -e lsmac_install=copy -e lsmac_executable="$lsmac"
 for n in 1 2 3 4; do cmp -s "$lsmac" "$work/h$n/usr/local/bin/lsmac" || break; done
@@ -192,8 +199,9 @@ check "copy: each host has its own copy of lsmac" $?
 stand_in 2 'echo "MAC Address: 02-00-00-00-0B-AD"'
 
 serve "$release"
-twin=$(GNUPGHOME=$keys gpg --list-secret-keys --with-colons | awk -F: '/^fpr/ { print $10 }' | sed -n 2p)
-fingerprint=$(GNUPGHOME=$keys gpg --list-secret-keys --with-colons | awk -F: '/^fpr/ { print $10; exit }')
+# The release key, and its twin under the same user ID.
+fingerprint=$(GNUPGHOME=$keys gpg --list-keys --with-colons | awk -F: '/^fpr/ { print $10; exit }')
+twin=$(GNUPGHOME=$keys gpg --list-keys --with-colons | awk -F: '/^fpr/ { print $10 }' | sed -n 2p)
 refused_key() {
   echo "host,address,error"
   local n
@@ -224,7 +232,7 @@ git clone -q "$here/.." "$work/next"
 (cd "$work/next" && sed -i "s/^project(lsmac VERSION $version/project(lsmac VERSION $next/" CMakeLists.txt &&
   sed -i "s/^# Changes\$/# Changes\n\n## $next ($(date -u +%F))\n\n- A release to upgrade to./" CHANGELOG.md &&
   git -c user.name=fleet -c user.email=fleet@lsmac.invalid commit -qam "lsmac $next" &&
-  GNUPGHOME=$keys LSMAC_GPG_KEY=$(GNUPGHOME=$keys gpg --list-secret-keys --with-colons | awk -F: '/^fpr/ { print $10; exit }') \
+  GNUPGHOME=$keys LSMAC_GPG_KEY=$fingerprint \
     LSMAC_RELEASE_URL=$url packaging/release.sh "$work/next-release") >"$work/next.log" 2>&1 ||
   { cat "$work/next.log"; exit 1; }
 serve "$work/next-release"
@@ -257,16 +265,20 @@ hostile() {
   listed | tail -2
 }
 playbook hostile hostile -e lsmac_install=none
-for n in 2 3 4; do stand_in $n "$lose_host"; done
+# Every host lost: h1 since the last run, the others while lsmac is
+# installed, by stand-ins for what the installation runs first on PATH.
+stand_in_at 2 /usr/local/bin/apt-get "$lose_host"
+stand_in_at 3 /usr/local/bin/gpg "$lose_host"
+stand_in_at 4 /usr/local/bin/apt-get "$lose_host"
 all_lost() {
   echo "host,address,error"
   echo 'h1,,.*(ssh|connect).*'
-  for n in 2 3 4; do echo "h$n,,\"?lost while running lsmac: .*"; done
+  for n in 2 3 4; do echo "h$n,,\"?lost while installing lsmac: .*"; done
   echo 'broken,,.*(ssh|connect).*'
   echo 'silent,,.*(ssh|connect|route|timed out).*'
 }
 printf 'host,address,error\nold,02-00-00-00-00-01,\n' >"$work/all-lost.csv"
-playbook all-lost all_lost -e lsmac_install=none
+playbook all-lost all_lost -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint"
 
 [ "$(dpkg-query -W -f='${Package} ${Version}\n' | sha256sum)" = "$machine_packages" ] &&
   [ ! -e /usr/local/bin/lsmac ] && [ ! -e /etc/apt/sources.list.d/lsmac.list ]

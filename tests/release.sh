@@ -27,9 +27,10 @@ export GNUPGHOME=$work/gnupg
 mkdir -m 700 "$GNUPGHOME"
 # The release key, and a second key under the same user ID.
 for _ in release twin; do
-  gpg --batch --passphrase '' --quick-gen-key 'lsmac release test <release-test@lsmac.invalid>' rsa3072 sign never 2>/dev/null
+  gpg --batch --yes --passphrase '' --quick-gen-key 'lsmac release test <release-test@lsmac.invalid>' rsa3072 sign never 2>/dev/null
 done
-fingerprint=$(gpg --list-secret-keys --with-colons 2>/dev/null | awk -F: '/^fpr/ { print $10; exit }')
+{ read -r fingerprint && read -r twin; } < <(gpg --list-keys --with-colons 2>/dev/null | awk -F: '/^fpr/ { print $10 }')
+[ -n "$twin" ] || { echo "release: gpg made one key, not two"; exit 1; }
 # A certificate authority, a code-signing certificate of a day from it, its
 # key in a token, and a time-stamp authority.
 certificate() {
@@ -179,6 +180,21 @@ refused "a changed SHA256SUMS against its signature" gpgv --keyring "$keyring" "
 primary_keys() { gpg --show-keys --with-colons "$1" | awk -F: '/^pub/ { getline; print $10 }'; }
 for file in "$keyring" "$signed/lsmac-archive-keyring.asc"; do
   check "${file##*/} holds the release key alone" eval "[ \"\$(primary_keys '$file')\" = $fingerprint ]"
+done
+# The playbook's check of a key a host fetched (contrib/ansible/release_key.py):
+# the release's keyring is trusted, as it is; nothing else.
+# trusted FINGERPRINT KEY: the check puts KEY in place for FINGERPRINT.
+trusted() {
+  cp "$2" "$work/fetched" && python3 contrib/ansible/release_key.py "$1" "$work/fetched" "$work/trusted" &&
+    cmp "$2" "$work/trusted"
+}
+check "the playbook trusts the release's keyring" trusted "$fingerprint" "$keyring"
+gpg --batch --export >"$work/two-keys.gpg"
+head -c 200 "$keyring" >"$work/cut-short.gpg"
+: >"$work/empty.gpg"
+for key in "$twin:$keyring" "$fingerprint:$work/two-keys.gpg" "$fingerprint:$work/cut-short.gpg" \
+    "$fingerprint:$work/empty.gpg" "$fingerprint:$signed/lsmac-archive-keyring.asc"; do
+  refused "the playbook given ${key#*:} for ${key%%:*}" trusted "${key%%:*}" "${key#*:}"
 done
 
 # The APT repository through apt, on a new state of its own, with the date
