@@ -56,21 +56,27 @@ for key in codesign:01 other:02; do
 done
 token_key='pkcs11:token=lsmac;object=codesign'
 echo 01 >"$work/timestamp.serial"
-printf '[tsa]\ndefault_tsa = authority\n[authority]\nserial = %s\nsigner_cert = %s\ncerts = %s\nsigner_key = %s\n%s\n' \
-  "$work/timestamp.serial" "$work/timestamp.crt" "$work/ca.crt" "$work/timestamp.key" \
-  "signer_digest = sha256
+cat >"$work/timestamp.cnf" <<EOF
+[tsa]
+default_tsa = authority
+[authority]
+serial = $work/timestamp.serial
+signer_cert = $work/timestamp.crt
+certs = $work/ca.crt
+signer_key = $work/timestamp.key
+signer_digest = sha256
 default_policy = 1.2.3.4.1
-digests = sha256, sha384, sha512
-accuracy = secs:1
-ess_cert_id_alg = sha256" >"$work/timestamp.cnf"
+digests = sha256
+ess_cert_id_alg = sha256
+EOF
 coproc timestamp_authority { exec python3 tests/timestamp_authority.py "$work/timestamp.cnf"; }
 authority=$timestamp_authority_PID
 read -r port <&"${timestamp_authority[0]}"
-# The first authority does not answer; the second does.
 signed=$(realpath -m "${1:-$work/signed}") unsigned=$work/unsigned rebuilt=$work/rebuilt
 rm -rf "$signed"
 # winget takes only http and https addresses.
 export LSMAC_RELEASE_URL=${LSMAC_RELEASE_URL:-https://releases.lsmac.invalid/$version}
+# The first time-stamp authority does not answer; the second does.
 LSMAC_GPG_KEY=$fingerprint LSMAC_APT_VALID_DAYS=7 LSMAC_CODESIGN_CERT=$work/codesign.crt LSMAC_CODESIGN_KEY=$token_key \
   LSMAC_TIMESTAMP_URL="http://127.0.0.1:1 http://127.0.0.1:$port" \
   packaging/release.sh "$signed" >"$work/signed.log" 2>&1 || { cat "$work/signed.log"; exit 1; }
