@@ -63,6 +63,18 @@ locale=de_DE.UTF-8 code_page=CP850 check "failure status 87, in German" e87 1 ""
   "$failure Ungültiger Parameter (error 87)" "$(asked)"
 locale=ru_RU.UTF-8 code_page=CP866 check "failure status 87, in Russian" e87 1 "" \
   "$failure Неверный параметр (error 87)" "$(asked)"
+# On a console, through WriteConsoleW: Wine makes a console of a terminal,
+# here script's, and shows it the line in the terminal's UTF-8.
+on_console() {
+  (cd "$work" && LC_ALL=de_DE.UTF-8 STANDIN_ANSWERS=e87 script -qec "'$wine' lsmac.exe >/dev/null 2>/dev/tty" /dev/null) |
+    sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' | tr -d '\r'
+}
+line=$(on_console)
+if [ "$line" = "$failure Ungültiger Parameter (error 87)" ]; then
+  echo "ok - failure status 87, in German, on a console"; passed=$((passed + 1))
+else
+  echo "not ok - failure status 87, in German, on a console: $(cat -A <<<"$line")"; failed=$((failed + 1))
+fi
 check "failure status without a message" e3000000 1 "" "$failure error 3000000" "$(asked)"
 check "no data" 0 0 "" "" "$(asked)"
 check "no data after an overflow" "$((fit + 1)) 0" 0 "" "" "$(asked $((fit + 1)))"
