@@ -2,7 +2,8 @@
 # Builds lsmac's Windows installer from the files CPack staged for the .zip
 # (lsmac.exe, signed if it was, README.md, LICENSE, NOTICES), and signs it
 # when LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY name a certificate and its
-# key (codesign.sh). The same files, version and SOURCE_DATE_EPOCH give the same bytes.
+# key (codesign.sh). The same files, version and SOURCE_DATE_EPOCH give the
+# same bytes.
 #
 #   msi.sh STAGED VERSION x86|x64 MSI
 set -eu
