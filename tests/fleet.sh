@@ -9,8 +9,9 @@
 # not answer, and one (h1 again) whose Python is missing. The playbook runs
 # with several forks: with lsmac copied (and h2's copy then made an older
 # one, which must not shadow the packaged lsmac); from RELEASE's APT and RPM
-# repositories served over HTTP from the controller, first with another key's
-# fingerprint given, which every host must refuse, then with the right one;
+# repositories served over HTTP from the controller with a forged .repo file,
+# first with another key's fingerprint given, then with another key served
+# after the release key, both of which every host must refuse, then right;
 # again from a newer release, which must replace lsmac on every host; with
 # hostile stand-ins for lsmac (one loses its host, one prints a formula and
 # lines that are not address lines, one fails with a formula, one prints
@@ -198,24 +199,38 @@ check "copy: each host has its own copy of lsmac" $?
 # An older copy, which comes before the packaged lsmac on PATH.
 stand_in 2 'echo "MAC Address: 02-00-00-00-0B-AD"'
 
-serve "$release"
+# The release as someone between it and the hosts might serve it: its .repo
+# file naming a repository elsewhere, the signature checks off, which no host
+# may follow; and in one run, the release key with another after it.
+served=$work/served
+cp -as "$release" "$served" && rm "$served/rpm/lsmac.repo" &&
+  printf '[lsmac]\nname=lsmac\nbaseurl=%s/elsewhere\nenabled=1\ngpgcheck=0\n' "$url" >"$served/rpm/lsmac.repo" ||
+  exit 1
+serve "$served"
 # The release key, and its twin under the same user ID.
 { read -r fingerprint && read -r twin; } < <(GNUPGHOME=$keys gpg --list-keys --with-colons | awk -F: '/^fpr/ { print $10 }')
 refused_key() {
   echo "host,address,error"
   local n
-  for n in 1 2 4; do
-    echo "h$n,,\"cannot install lsmac: the release key was not trusted: its fingerprint is $fingerprint, not $twin\""
-    [ "$n" != 2 ] ||
-      echo "h3,,\"cannot install lsmac: The specified fingerprint, '$twin', does not match the key fingerprint '$fingerprint'\""
+  for n in 1 2 3 4; do
+    echo "h$n,,$refusal"
   done
   listed | tail -2
 }
-playbook refused-key refused_key -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$twin"
 untrusted() {
-  installed none && [ ! -e "$work/h1/usr/share/keyrings/lsmac-archive-keyring.gpg" ] && ! rpm --root "$work/h3" -q gpg-pubkey
+  installed none && [ ! -e "$work/h1/usr/share/keyrings/lsmac-archive-keyring.gpg" ] &&
+    [ ! -e "$work/h3/etc/pki/rpm-gpg/RPM-GPG-KEY-lsmac" ] && ! rpm --root "$work/h3" -q gpg-pubkey
 }
+refusal="\"cannot install lsmac: the release key was not trusted: its fingerprint is $fingerprint, not $twin\""
+playbook refused-key refused_key -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$twin"
 check "refused-key: no host trusts the key or installs lsmac" $(untrusted >/dev/null; echo $?)
+rm "$served"/lsmac-archive-keyring.*
+cat "$release/lsmac-archive-keyring.gpg" <(GNUPGHOME=$keys gpg --export "$twin") >"$served/lsmac-archive-keyring.gpg"
+cat "$release/lsmac-archive-keyring.asc" <(GNUPGHOME=$keys gpg --export --armor "$twin") >"$served/lsmac-archive-keyring.asc"
+refusal="cannot install lsmac: the release key was not trusted: it holds 2 keys"
+playbook two-keys refused_key -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint"
+check "two-keys: no host trusts either key or installs lsmac" $(untrusted >/dev/null; echo $?)
+ln -sf "$release"/lsmac-archive-keyring.* "$served/"
 playbook repository listed -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint"
 installed "$version-1"
 check "repository: each host's package database holds lsmac $version from the release" $?

@@ -195,6 +195,14 @@ trusted() {
     cmp "$2" "$work/trusted"
 }
 check "the playbook trusts the release's keyring" trusted "$fingerprint" "$keyring"
+# For rpm, the same key armored by the check itself, never the served text.
+trusted_armored() {
+  cp "$keyring" "$work/fetched" &&
+    python3 contrib/ansible/release_key.py --armor "$fingerprint" "$work/fetched" "$work/trusted.asc" &&
+    gpg --dearmor <"$work/trusted.asc" | cmp - "$keyring" &&
+    rpm --dbpath "$work/armored-rpmdb" --import "$work/trusted.asc"
+}
+check "the playbook trusts the release's keyring, armored as rpm imports it" trusted_armored
 gpg --batch --export >"$work/two-keys.gpg"
 head -c 200 "$keyring" >"$work/cut-short.gpg"
 : >"$work/empty.gpg"

@@ -2,11 +2,13 @@
 """Run on a host by lsmac.yml: puts the release key DOWNLOADED in place as
 KEYRING only if it is one OpenPGP key, and that key's fingerprint is
 FINGERPRINT; otherwise removes it, says why on standard error and exits 1,
-and apt is never told to trust it. Python's standard library alone: hosts
-need not have gpg.
+and neither apt nor rpm is told to trust it. With --armor, KEYRING is the
+key ASCII-armored, the only form rpm imports. Python's standard library
+alone: hosts need not have gpg.
 
-    release_key.py FINGERPRINT DOWNLOADED KEYRING
+    release_key.py [--armor] FINGERPRINT DOWNLOADED KEYRING
 """
+import base64
 import hashlib
 import os
 import sys
@@ -35,7 +37,21 @@ def fingerprint(body):
     return hashlib.sha1(b"\x99" + len(body).to_bytes(2, "big") + body).hexdigest().upper()
 
 
-def main(pinned, downloaded, keyring):
+def armored(data):
+    """DATA as a public key block, with the CRC-24 checksum rpm requires."""
+    crc = 0xB704CE
+    for byte in data:
+        crc ^= byte << 16
+        for _ in range(8):
+            crc = crc << 1 ^ (0x1864CFB if crc & 0x800000 else 0)
+    text = base64.b64encode(data).decode()
+    return "\n".join(["-----BEGIN PGP PUBLIC KEY BLOCK-----", ""] +
+                     [text[at:at + 64] for at in range(0, len(text), 64)] +
+                     ["=" + base64.b64encode(crc.to_bytes(3, "big")).decode(),
+                      "-----END PGP PUBLIC KEY BLOCK-----", ""]).encode()
+
+
+def main(pinned, downloaded, keyring, armor):
     pinned = pinned.replace(" ", "").upper()
     with open(downloaded, "rb") as key:
         data = key.read()
@@ -48,11 +64,16 @@ def main(pinned, downloaded, keyring):
     if why:
         os.remove(downloaded)
         sys.exit("the release key was not trusted: %s" % why)
+    if armor:
+        with open(downloaded, "wb") as key:
+            key.write(armored(data))
     os.chmod(downloaded, 0o644)
     os.replace(downloaded, keyring)
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 4:
-        sys.exit("usage: release_key.py FINGERPRINT DOWNLOADED KEYRING")
-    main(*sys.argv[1:])
+    arguments = sys.argv[1:]
+    armor = arguments[:1] == ["--armor"]
+    if len(arguments) - armor != 3:
+        sys.exit("usage: release_key.py [--armor] FINGERPRINT DOWNLOADED KEYRING")
+    main(*arguments[armor:], armor)
