@@ -9,9 +9,9 @@
 # not answer, and one (h1 again) whose Python is missing. The playbook runs
 # with several forks: with lsmac copied (and h2's copy then made an older
 # one, which must not shadow the packaged lsmac); from RELEASE's APT and RPM
-# repositories served over HTTP from the controller with a forged .repo file,
+# repositories served over HTTP from the controller with a forged .repo file:
 # first with another key's fingerprint given, then with another key served
-# after the release key, both of which every host must refuse, then right;
+# after the release key, both refused by every host, then as they should be;
 # again from a newer release, which must replace lsmac on every host; with
 # hostile stand-ins for lsmac (one loses its host, one prints a formula and
 # lines that are not address lines, one fails with a formula, one prints
@@ -212,9 +212,7 @@ serve "$served"
 refused_key() {
   echo "host,address,error"
   local n
-  for n in 1 2 3 4; do
-    echo "h$n,,$refusal"
-  done
+  for n in 1 2 3 4; do echo "h$n,,$refusal"; done
   listed | tail -2
 }
 untrusted() {
