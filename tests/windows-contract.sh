@@ -48,10 +48,14 @@ check() {
     problems+=("standard error: $(head -c 200 "$work/err" | iconv -f "${code_page:-ASCII}" -t UTF-8 -c | cat -A)")
   [ "$(cat "$work/lengths" 2>/dev/null)" = "$6" ] ||
     problems+=("buffer lengths $(echo $(cat "$work/lengths" 2>/dev/null)), expected $(echo $6)")
-  if [ ${#problems[@]} = 0 ]; then
+  report "$1" "${problems[@]}"
+}
+# report NAME PROBLEM...: the case passed if there are no PROBLEMs.
+report() {
+  if [ $# = 1 ]; then
     echo "ok - $1"; passed=$((passed + 1))
   else
-    echo "not ok - $1: ${problems[*]}"; failed=$((failed + 1))
+    echo "not ok - $1: ${*:2}"; failed=$((failed + 1))
   fi
 }
 
@@ -69,12 +73,9 @@ on_console() {
   (cd "$work" && LC_ALL=de_DE.UTF-8 STANDIN_ANSWERS=e87 script -qec "'$wine' lsmac.exe >/dev/null 2>/dev/tty" /dev/null) |
     sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' | tr -d '\r'
 }
-line=$(on_console)
-if [ "$line" = "$failure Ungültiger Parameter (error 87)" ]; then
-  echo "ok - failure status 87, in German, on a console"; passed=$((passed + 1))
-else
-  echo "not ok - failure status 87, in German, on a console: $(cat -A <<<"$line")"; failed=$((failed + 1))
-fi
+line=$(on_console) problems=()
+[ "$line" = "$failure Ungültiger Parameter (error 87)" ] || problems=("$(cat -A <<<"$line")")
+report "failure status 87, in German, on a console" "${problems[@]}"
 check "failure status without a message" e3000000 1 "" "$failure error 3000000" "$(asked)"
 check "no data" 0 0 "" "" "$(asked)"
 check "no data after an overflow" "$((fit + 1)) 0" 0 "" "" "$(asked $((fit + 1)))"
