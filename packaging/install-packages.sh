@@ -18,10 +18,11 @@ for package in "${missing[@]}"; do
   case "$package" in wine*) wine+=("$package") ;; *) others+=("$package") ;; esac
 done
 # A mirror in the middle of a sync serves indexes that do not match their
-# Release for a while: try again before giving up.
-for try in 1 2 3; do
+# Release for a while (a sync takes minutes): try again before giving up.
+tries=10
+for ((try = 1; ; try++)); do
   apt-get update -qq && break
-  [ "$try" != 3 ] || { echo "install-packages.sh: apt-get update failed 3 times" >&2; exit 1; }
+  [ "$try" -lt "$tries" ] || { echo "install-packages.sh: apt-get update failed $tries times" >&2; exit 1; }
   sleep 60
 done
 install() { DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null; }
