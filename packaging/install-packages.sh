@@ -19,11 +19,20 @@ for package in "${missing[@]}"; do
 done
 # A mirror in the middle of a sync serves indexes that do not match their
 # Release for a while (a sync takes minutes): try again before giving up.
+# apt never trades the Release it holds for an older one, so once a mirror goes
+# back to an older (still signed) state, the indexes the held Release names are
+# gone for good; the second try starts from what the mirror serves, its
+# signature checked as on a fresh machine.
 tries=10
 for ((try = 1; ; try++)); do
   apt-get update -qq && break
   [ "$try" -lt "$tries" ] || { echo "install-packages.sh: apt-get update failed $tries times" >&2; exit 1; }
-  sleep 60
+  if [ "$try" = 1 ]; then
+    lists="" && eval "$(apt-config shell lists Dir::State::lists/d)"
+    rm -f "${lists:?}"*_*
+  else
+    sleep 60
+  fi
 done
 install() { DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null; }
 [ ${#others[@]} = 0 ] || install "${others[@]}"
