@@ -25,9 +25,12 @@ write_apt_release() {
   if [ -n "$gpg_key" ]; then
     local days=${LSMAC_APT_VALID_DAYS:-30}
     [[ $days =~ ^[1-9][0-9]*$ ]] || die "LSMAC_APT_VALID_DAYS must be a number of days, not '$days'"
+    # apt-ftparchive would count Valid-Until from its own clock, a second or
+    # more after Date: both are given.
     now=$(date +%s)
     field Date "$(date -u -d "@$now" -R)"
     field ValidTime $((days * 86400))
+    field Valid-Until "$(date -u -d "@$((now + days * 86400))" -R)"
   else
     field Date "$(date -u -d "@$SOURCE_DATE_EPOCH" -R)"
   fi
