@@ -25,8 +25,8 @@ write_apt_release() {
   if [ -n "$gpg_key" ]; then
     local days=${LSMAC_APT_VALID_DAYS:-30}
     [[ $days =~ ^[1-9][0-9]*$ ]] || die "LSMAC_APT_VALID_DAYS must be a number of days, not '$days'"
-    # apt-ftparchive would count Valid-Until from its own clock, a second or
-    # more after Date: both are given.
+    # Valid-Until is given too: apt-ftparchive would count it from its own
+    # clock, which may be a second or more past Date.
     now=$(date +%s)
     field Date "$(date -u -d "@$now" -R)"
     field ValidTime $((days * 86400))
