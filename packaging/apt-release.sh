@@ -16,7 +16,7 @@ check_release_key() {
 # LSMAC_APT_VALID_DAYS days, so that a mirror cannot serve it for ever;
 # otherwise dated SOURCE_DATE_EPOCH, so that it rebuilds bit for bit.
 write_apt_release() {
-  local dist=$1 scratch=$work/apt-release now options=()
+  local dist=$1 scratch=$work/apt-release now valid options=()
   field() { options+=("-oAPT::FTPArchive::Release::$1=$2"); }
   field Origin lsmac; field Label lsmac; field Suite stable; field Codename stable
   field Architectures "$(cd "$dist/main" && ls -d binary-* | sed 's/^binary-//' | tr '\n' ' ' | sed 's/ $//')"
@@ -27,10 +27,10 @@ write_apt_release() {
     [[ $days =~ ^[1-9][0-9]*$ ]] || die "LSMAC_APT_VALID_DAYS must be a number of days, not '$days'"
     # Valid-Until is given too: apt-ftparchive would count it from its own
     # clock, which may be a second or more past Date.
-    now=$(date +%s)
+    now=$(date +%s) valid=$((days * 86400))
     field Date "$(date -u -d "@$now" -R)"
-    field ValidTime $((days * 86400))
-    field Valid-Until "$(date -u -d "@$((now + days * 86400))" -R)"
+    field ValidTime "$valid"
+    field Valid-Until "$(date -u -d "@$((now + valid))" -R)"
   else
     field Date "$(date -u -d "@$SOURCE_DATE_EPOCH" -R)"
   fi
