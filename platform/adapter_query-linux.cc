@@ -6,8 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/link_dump.h"
@@ -30,44 +32,100 @@ DWORD Fail(const char* call, const char* reason) {
   return ERROR_GEN_FAILURE;
 }
 
+// Without an extension mask the kernel sizes a dump's datagrams to about a
+// page, whatever its links' size, and a link that does not fit an empty one
+// ends the dump as if it were complete. With one it sizes each datagram for
+// the largest link. Statistics are left out too: lsmac never reads them.
+const std::uint32_t kLinkExtMask = RTEXT_FILTER_SKIP_STATS;
+
+// The kernel fills dump datagrams up to 32 KiB when the reader's buffer is
+// that large, and makes one larger for a link that needs it.
+const std::size_t kFirstReplyRoom = 32 * 1024;
+
+// One datagram of the dump, in storage that grows to the largest one.
+struct Reply {
+  char* bytes = nullptr;
+  std::size_t room = 0;
+  std::size_t length = 0;
+  std::uint32_t sender = 0;
+  bool truncated = false;
+
+  ~Reply() { std::free(bytes); }
+};
+
+DWORD RequestLinks(int fd, std::uint32_t sequence) {
+  struct {
+    nlmsghdr header;
+    ifinfomsg link;
+    rtattr mask_header;
+    std::uint32_t mask;
+  } request = {};
+  request.header.nlmsg_len = sizeof request;
+  request.header.nlmsg_type = RTM_GETLINK;
+  request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  request.header.nlmsg_seq = sequence;
+  request.link.ifi_family = AF_UNSPEC;
+  request.mask_header.rta_len = RTA_LENGTH(sizeof request.mask);
+  request.mask_header.rta_type = IFLA_EXT_MASK;
+  request.mask = kLinkExtMask;
+  sockaddr_nl kernel = {};
+  kernel.nl_family = AF_NETLINK;
+  if (sendto(fd, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel),
+             sizeof kernel) < 0)
+    return Fail("sendto", std::strerror(errno));
+  return ERROR_SUCCESS;
+}
+
+// Receives the next datagram whole: its length is read first, without taking
+// it, so that the buffer grows to whatever size the kernel sent.
+DWORD Receive(int fd, Reply& reply) {
+  msghdr message = {};
+  ssize_t waiting;
+  do
+    waiting = recvmsg(fd, &message, MSG_PEEK | MSG_TRUNC);
+  while (waiting < 0 && errno == EINTR);
+  if (waiting < 0)
+    return Fail("recvmsg", std::strerror(errno));
+  const std::size_t needed = std::max(static_cast<std::size_t>(waiting), kFirstReplyRoom);
+  if (needed > reply.room) {
+    void* grown = std::realloc(reply.bytes, needed);
+    if (grown == nullptr)
+      return Fail("RTM_GETLINK reply", "no memory for the reply");
+    reply.bytes = static_cast<char*>(grown);
+    reply.room = needed;
+  }
+
+  sockaddr_nl sender = {};
+  iovec vector = {reply.bytes, reply.room};
+  message.msg_name = &sender;
+  message.msg_namelen = sizeof sender;
+  message.msg_iov = &vector;
+  message.msg_iovlen = 1;
+  ssize_t received;
+  do
+    received = recvmsg(fd, &message, 0);
+  while (received < 0 && errno == EINTR);
+  if (received < 0)
+    return Fail("recvmsg", std::strerror(errno));
+  reply.length = static_cast<std::size_t>(received);
+  reply.sender = sender.nl_pid;
+  reply.truncated = (message.msg_flags & MSG_TRUNC) != 0;
+  return ERROR_SUCCESS;
+}
+
 // Takes one whole, uninterrupted dump into `dump`.
 DWORD DumpLinks(int fd, LinkDump& dump) {
-  alignas(nlmsghdr) static char reply[kLinkReplySize];
+  Reply reply;
   for (int attempt = 1; attempt <= kDumpAttempts; ++attempt) {
     EndLinkDump(dump);
     dump = StartLinkDump(static_cast<std::uint32_t>(attempt));
-
-    struct {
-      nlmsghdr header;
-      ifinfomsg link;
-    } request = {};
-    request.header.nlmsg_len = sizeof request;
-    request.header.nlmsg_type = RTM_GETLINK;
-    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.header.nlmsg_seq = dump.sequence;
-    request.link.ifi_family = AF_UNSPEC;
-    sockaddr_nl kernel = {};
-    kernel.nl_family = AF_NETLINK;
-    if (sendto(fd, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel),
-               sizeof kernel) < 0)
-      return Fail("sendto", std::strerror(errno));
+    if (const DWORD sent = RequestLinks(fd, dump.sequence))
+      return sent;
 
     while (!dump.done) {
-      sockaddr_nl sender = {};
-      iovec vector = {reply, sizeof reply};
-      msghdr message = {};
-      message.msg_name = &sender;
-      message.msg_namelen = sizeof sender;
-      message.msg_iov = &vector;
-      message.msg_iovlen = 1;
-      ssize_t received = recvmsg(fd, &message, 0);
-      if (received < 0) {
-        if (errno == EINTR)
-          continue;
-        return Fail("recvmsg", std::strerror(errno));
-      }
-      if (!TakeLinkReply(dump, reply, static_cast<std::size_t>(received), sender.nl_pid,
-                         (message.msg_flags & MSG_TRUNC) != 0))
+      if (const DWORD received = Receive(fd, reply))
+        return received;
+      if (!TakeLinkReply(dump, reply.bytes, reply.length, reply.sender, reply.truncated))
         return dump.error != 0 ? Fail("RTM_GETLINK", std::strerror(dump.error))
                                : Fail("RTM_GETLINK reply", dump.fault);
     }

@@ -92,7 +92,7 @@ bool TakeLinkReply(LinkDump& dump, const void* datagram, std::size_t length,
     return Refuse(dump, "reply truncated");
   if (sender_port != 0)
     return Refuse(dump, "reply not from the kernel");
-  if (length == 0 || length > kLinkReplySize)
+  if (length == 0)
     return Refuse(dump, "malformed reply");
 
   const char* bytes = static_cast<const char*>(datagram);

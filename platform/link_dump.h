@@ -9,9 +9,6 @@
 
 #include "platform/adapter_query.h"
 
-// The kernel fills a dump datagram up to 32 KiB; twice that leaves room.
-const std::size_t kLinkReplySize = 64 * 1024;
-
 // One RTM_GETLINK dump as it is taken in, datagram by datagram. Its records
 // are gathered unchained in storage of its own, which grows as links come.
 struct LinkDump {

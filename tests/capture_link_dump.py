@@ -4,7 +4,10 @@ import struct
 import sys
 
 RTM_GETLINK, NLMSG_ERROR, NLMSG_DONE = 18, 2, 3
-request = struct.pack("=IHHII", 32, RTM_GETLINK, 0x301, 1, 0) + bytes(16)
+IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS = 29, 8
+# The request lsmac makes.
+request = struct.pack("=IHHII", 40, RTM_GETLINK, 0x301, 1, 0) + bytes(16) + struct.pack(
+    "=HHI", 8, IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS)
 sock = socket.socket(socket.AF_NETLINK, socket.SOCK_RAW, socket.NETLINK_ROUTE)
 sock.sendto(request, (0, 0))
 framed = bytearray()

@@ -2,7 +2,8 @@
 # lsmac when the system fails it: no file descriptor left, the netlink socket
 # refused, a send or a receive that fails. Each must give one "lsmac: cannot"
 # line on standard error, nothing on standard output, and exit status 1. A
-# receive interrupted by a signal is taken again and changes nothing.
+# receive interrupted by a signal is taken again and changes nothing. Each
+# datagram takes two receives: its length, then the datagram.
 set -u
 lsmac=$1
 work=$(mktemp -d)
@@ -34,8 +35,10 @@ no file descriptor left|list network adapters: socket: Too many open files|no_de
 netlink socket refused|list network adapters: socket: Permission denied|inject socket error=EACCES
 request not sent|list network adapters: sendto: No buffer space available|inject sendto error=ENOBUFS
 reply lost|list network adapters: recvmsg: Cannot allocate memory|inject recvmsg error=ENOMEM:when=1
-later reply lost|list network adapters: recvmsg: No buffer space available|inject recvmsg error=ENOBUFS:when=2
+reply lost once its length is known|list network adapters: recvmsg: Bad address|inject recvmsg error=EFAULT:when=2
+later reply lost|list network adapters: recvmsg: No buffer space available|inject recvmsg error=ENOBUFS:when=3
 receive interrupted||inject recvmsg error=EINTR:when=1
+receive interrupted once its length is known||inject recvmsg error=EINTR:when=2
 CASES
 echo "faults: $passed passed, $failed failed"
 [ "$failed" = 0 ]

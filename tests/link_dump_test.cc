@@ -99,6 +99,11 @@ TEST(LinkDump, KeepsTheFirstAddressBytesAndZeroesTheRest) {
   std::vector<unsigned char> twenty(20);
   for (size_t i = 0; i < twenty.size(); ++i)
     twenty[i] = static_cast<unsigned char>(0xA0 + i);
+  const std::vector<unsigned char> six = {0, 0x1B, 0x9C, 0xA0, 0xFF, 0x0A};
+  const std::string altnames(40000, 'y');
+  const std::string large_link = Reply::LinkPayload(&six, ARPHRD_ETHER) +
+                                 Reply::Attribute(IFLA_PROP_LIST, altnames.data(), altnames.size()) +
+                                 Reply::Attribute(IFLA_PROP_LIST, altnames.data(), altnames.size());
   const struct {
     const char* name;
     Reply reply;
@@ -107,9 +112,11 @@ TEST(LinkDump, KeepsTheFirstAddressBytesAndZeroesTheRest) {
       {"missing", Reply().LinkWithoutAddress(), {}},
       {"0 bytes", Reply().Link({}), {}},
       {"4 bytes", Reply().Link({10, 0, 0, 1}), {10, 0, 0, 1}},
-      {"6 bytes", Reply().Link({0, 0x1B, 0x9C, 0xA0, 0xFF, 0x0A}), {0, 0x1B, 0x9C, 0xA0, 0xFF, 0x0A}},
+      {"6 bytes", Reply().Link(six), six},
       {"8 bytes", Reply().Link({1, 2, 3, 4, 5, 6, 7, 8}), {1, 2, 3, 4, 5, 6, 7, 8}},
       {"20 bytes", Reply().Link(twenty), std::vector<unsigned char>(twenty.begin(), twenty.begin() + 8)},
+      // Hundreds of long altnames make one link's message larger than 64 KiB.
+      {"6 bytes, in a datagram over 64 KiB", Reply().Message(RTM_NEWLINK, large_link), six},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -28,7 +28,11 @@ if [ "${1:-}" != --inside ]; then
   [ -w /dev/net/tun ] || skip="this user may not open /dev/net/tun, and the scenarios need a tun link"
   [ -z "$skip" ] || { echo "scenarios: skipped, $skip"; exit 77; }
 fi
-: "${SCENARIOS:=mixed loopback arguments output many}"
+# Under Wine the listing is Wine's, so the scenarios of lsmac's own link dump
+# (altnames, large) run on Linux builds only.
+default_scenarios="mixed loopback arguments output many"
+$wine || default_scenarios+=" altnames large"
+: "${SCENARIOS:=$default_scenarios}"
 : "${MANY_PAIRS:=300}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -126,6 +130,35 @@ scenario_many() {
   local lines
   lines=$(wc -l <"$work/out")
   [ "$lines" = $((2 * MANY_PAIRS)) ] || fail "$lines lines for $((2 * MANY_PAIRS)) adapters"
+}
+
+# altnames LINK COUNT LENGTH: gives LINK COUNT altnames of about LENGTH
+# characters, each of which makes its netlink message longer.
+altnames() {
+  local pad i
+  pad=$(printf 'y%.0s' $(seq "$3"))
+  for i in $(seq "$2"); do echo "link property add dev $1 altname $1-$i$pad"; done | ip -batch -
+  i=$(ip -o link show "$1" | grep -o ' altname ' | wc -l)
+  [ "$i" = "$2" ] || fail "$1 has $i altnames, not $2"
+}
+
+# Loopback, the first link of every dump, with a message larger than the
+# kernel's first datagram unless the request asks for room.
+scenario_altnames() {
+  mixed_links
+  altnames lo 25 110
+  run "$@"
+  expect_listing
+}
+
+# A link in the middle of the dump whose message alone is over 64 KiB: the
+# most altnames the kernel gives one link.
+scenario_large() {
+  for i in $(seq 20); do echo "link add name m$i type veth peer name n$i"; done | ip -batch -
+  altnames m10 496 118
+  run "$@"
+  expect_listing
+  [ "$(wc -l <"$work/out")" = 40 ] || fail "$(wc -l <"$work/out") lines for 40 adapters"
 }
 
 # Wine answers from the namespace its server started in, so any server of the
