@@ -77,9 +77,14 @@ DWORD RequestLinks(int fd, std::uint32_t sequence) {
 }
 
 // Receives the next datagram whole: its length is read first, without taking
-// it, so that the buffer grows to whatever size the kernel sent.
+// it, so that the buffer grows to whatever size the kernel sent. The peek
+// reads one byte: user-mode emulators answer 0 to a receive of none.
 DWORD Receive(int fd, Reply& reply) {
+  char first;
+  iovec peek = {&first, 1};
   msghdr message = {};
+  message.msg_iov = &peek;
+  message.msg_iovlen = 1;
   ssize_t waiting;
   do
     waiting = recvmsg(fd, &message, MSG_PEEK | MSG_TRUNC);
@@ -97,6 +102,7 @@ DWORD Receive(int fd, Reply& reply) {
 
   sockaddr_nl sender = {};
   iovec vector = {reply.bytes, reply.room};
+  message = msghdr();
   message.msg_name = &sender;
   message.msg_namelen = sizeof sender;
   message.msg_iov = &vector;
