@@ -13,9 +13,11 @@
 # first with another key's fingerprint given, then with another key served
 # after the release key, both refused by every host, then as they should be;
 # again from a newer release, which must replace lsmac on every host; with
-# hostile stand-ins for lsmac (one loses its host, one prints a formula and
-# lines that are not address lines, one fails with a formula, one prints
-# nothing); and with every host lost, over an older report. Every host's rows
+# hostile stand-ins for lsmac (one takes its host down, one prints a formula
+# and lines that are not address lines, one fails with a formula, one prints
+# nothing, and in a run of its own one that never returns); and with no host
+# answering, over an older report: each down or cut off since, or going down
+# or hanging while lsmac is installed. Every host's rows
 # must be what `ip -o link` reports there, or its reason; the run must fail.
 #
 #   fleet.sh LSMAC RELEASE KEYS ROOT
@@ -252,10 +254,10 @@ playbook upgrade listed -e lsmac_repository_url="$url" -e lsmac_key_fingerprint=
 installed "$next-1"
 check "upgrade: every host now holds lsmac $next" $?
 
-# Hostile hosts. lose_host: a stand-in that kills every sshd it runs under,
-# the host's listener among them, and so loses the host in the middle of the
-# task.
-lose_host='pid=$$ sshds=""
+# Hostile hosts. lose_host: a stand-in that takes its host down as a crash
+# or a reboot does: it kills the host's sshd daemon and every sshd it runs
+# under, so that the task's session breaks and the next connection is refused.
+lose_host='pid=$$ sshds=$(cat /run/sshd.pid)
 while [ "$pid" -gt 1 ]; do
   pid=$(sed -n "s/^PPid:[[:space:]]*//p" "/proc/$pid/status")
   if [ "$pid" -gt 0 ] && [ "$(cat "/proc/$pid/comm")" = sshd ]; then sshds="$sshds $pid"; fi
@@ -277,20 +279,40 @@ hostile() {
   listed | tail -2
 }
 playbook hostile hostile -e lsmac_install=none
-# Every host lost: h1 since the last run, the others while lsmac is
-# installed, by stand-ins for what the installation runs first on PATH.
+# down N: h<N> refuses connections.
+down() { ! ip netns exec "$controller" bash -c "echo >/dev/tcp/10.77.0.1$1/22" 2>/dev/null; }
+down 1
+check "hostile: h1 went down with its sshd daemon: its next connection is refused" $?
+# A stand-in that never returns, given up on after lsmac_timeout.
+stand_in 4 "exec sleep 1000"
+hung() {
+  echo "host,address,error"
+  echo 'h1,,.*(ssh|connect).*'
+  hostile | sed -n '3,4p'
+  echo "h4,,timed out after 8 s while running lsmac"
+  echo 'broken,,.*(ssh|connect).*'
+  listed | tail -1
+}
+playbook hung hung -e lsmac_install=none -e lsmac_timeout=8
+# No host answers: h1 is down since the hostile run, h2 and h3 go down while
+# lsmac is installed, and h4's installation never ends, by stand-ins for what
+# the installation runs first on PATH.
 stand_in_at 2 /usr/local/bin/apt-get "$lose_host"
 stand_in_at 3 /usr/local/bin/gpg "$lose_host"
-stand_in_at 4 /usr/local/bin/apt-get "$lose_host"
+stand_in_at 4 /usr/local/bin/apt-get "exec sleep 1000"
 all_lost() {
   echo "host,address,error"
   echo 'h1,,.*(ssh|connect).*'
-  for n in 2 3 4; do echo "h$n,,\"?lost while installing lsmac: .*"; done
+  for n in 2 3; do echo "h$n,,\"?lost while installing lsmac: .*"; done
+  echo "h4,,timed out after 8 s while installing lsmac"
   echo 'broken,,.*(ssh|connect).*'
   listed | tail -1
 }
 printf 'host,address,error\nold,02-00-00-00-00-01,\n' >"$work/all-lost.csv"
-playbook all-lost all_lost -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint"
+playbook all-lost all_lost -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint" \
+  -e lsmac_install_timeout=8
+down 2 && down 3
+check "all-lost: h2 and h3 went down with their sshd daemons" $?
 
 [ "$(dpkg-query -W -f='${Package} ${Version}\n' | sha256sum)" = "$machine_packages" ] &&
   [ ! -e /usr/local/bin/lsmac ] && [ ! -e /etc/apt/sources.list.d/lsmac.list ]
