@@ -18,45 +18,27 @@ sizes=${BENCH_HOSTS:-"3 12 24"} rounds=${BENCH_ROUNDS:-3}
 cmake -S "$here/.." -B "$here/../build" >/dev/null
 cmake --build "$here/../build" --target lsmac >/dev/null
 
-prefix=lsmac-bench-$$ work=$(mktemp -d) largest=0
+. "$here/../tests/lib/hosts.sh"
+work=$(mktemp -d) largest=0
 for size in $sizes; do [ "$size" -le "$largest" ] || largest=$size; done
-cleanup() {
-  local n
-  for n in controller $(seq "$largest"); do
-    ip netns pids "$prefix-$n" 2>/dev/null | xargs -r kill 2>/dev/null
-  done
-  wait
-  for n in controller $(seq "$largest"); do ip netns del "$prefix-$n" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'hosts_end; rm -rf "$work"' EXIT
 mkdir "$work/bin" && cp "$here/../build/lsmac" "$work/bin/"
 ssh-keygen -q -t ed25519 -N '' -f "$work/id"
 ssh-keygen -q -t ed25519 -N '' -f "$work/host_key"
 cp "$work/id.pub" "$work/authorized_keys"
 mkdir -p /run/sshd
-ip netns add "$prefix-controller"
-ip -n "$prefix-controller" link add name br0 type bridge
-ip -n "$prefix-controller" addr add 10.78.0.1/16 dev br0
-ip -n "$prefix-controller" link set br0 up
+hosts_start "lsmac-bench-$$" 10.78.0.1/16
 for n in $(seq "$largest"); do
-  ns=$prefix-$n address=10.78.$((n / 250)).$((n % 250 + 2))
-  ip netns add "$ns"
-  ip -n "$prefix-controller" link add name port$n type veth peer name eth0 netns "$ns"
-  ip -n "$prefix-controller" link set port$n master br0 up
-  ip -n "$ns" addr add "$address/16" dev eth0
-  ip -n "$ns" link set eth0 up
+  address=10.78.$((n / 250)).$((n % 250 + 2))
+  host_add "$n" "$address/16"
   printf 'ListenAddress %s\nHostKey %s\nAuthorizedKeysFile %s\nUsePAM no\nStrictModes no\nPidFile none\n' \
     "$address" "$work/host_key" "$work/authorized_keys" >"$work/sshd-$n.conf"
-  ip netns exec "$ns" unshare -m sh -c 'mount --bind "$0" /usr/local/bin && exec /usr/sbin/sshd -D -e -f "$1"' \
+  ip netns exec "lsmac-bench-$$-$n" unshare -m sh -c 'mount --bind "$0" /usr/local/bin && exec /usr/sbin/sshd -D -e -f "$1"' \
     "$work/bin" "$work/sshd-$n.conf" 2>/dev/null &
   echo "$address" >>"$work/addresses"
 done
 for address in $(cat "$work/addresses"); do
-  for _ in $(seq 100); do
-    ip netns exec "$prefix-controller" bash -c "echo >/dev/tcp/$address/22" 2>/dev/null && break
-    sleep 0.1
-  done
+  host_answers "$address" || { echo "bench/fleet.sh: $address does not answer" >&2; exit 1; }
 done
 
 printf '| hosts | forks | wall time, s | per host, s | controller peak memory, MiB |\n|---:|---:|---:|---:|---:|\n' \
@@ -70,7 +52,7 @@ for size in $sizes; do
   for forks in 5 "$size"; do
     : >"$work/measured"
     for _ in $(seq "$rounds"); do
-      ip netns exec "$prefix-controller" python3 "$here/tree_rss.py" \
+      ip netns exec "$controller" python3 "$here/tree_rss.py" \
         ansible-playbook -i "$work/inventory" --forks "$forks" "$here/../contrib/ansible/lsmac.yml" \
         -e lsmac_install=none -e lsmac_report="$work/report.csv" 2>>"$work/measured"
       # Every host listed, and none failed.

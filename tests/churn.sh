@@ -9,14 +9,14 @@
 #
 #   churn.sh LSMAC [SECONDS]
 set -u
-if [ "${1:-}" != --inside ] && ! unshare -rn true 2>/dev/null; then
-  echo "churn: skipped, this user may not make network namespaces (unshare -rn)"
-  exit 77
+harness=$(dirname "$0")/lib/harness.sh
+if [ "${1:-}" != --inside ]; then
+  unshare -rn true 2>/dev/null || { . "$harness" churn; skip "this user may not make network namespaces (unshare -rn)"; }
+  exec unshare -rn "$0" --inside "$@"
 fi
-if [ "${1:-}" != --inside ]; then exec unshare -rn "$0" --inside "$@"; fi
+. "$harness" churn
 lsmac=$2 seconds=${3:-30}
-work=$(mktemp -d)
-trap 'rm -f "$work/churning"; wait; rm -rf "$work"' EXIT
+on_exit 'rm -f "$work/churning"; wait'
 
 # pair ID INDEX PEER-INDEX
 pair() { printf 'link add name a%d index %d address 02:5a:%02x:%02x:00:01 type veth peer name b%d index %d address 02:5a:%02x:%02x:00:02\n' \
@@ -92,8 +92,8 @@ end=$((SECONDS + seconds))
 while [ "$SECONDS" -lt "$end" ]; do run_lsmac; done
 stop_churn
 echo "churn: a change every $pause s; $runs runs: $consistent consistent, $clean_failures failed cleanly, $bad bad; $interrupted met an interrupted dump"
-[ "$bad" = 0 ] && [ $((2 * consistent)) -gt "$runs" ] && [ "$interrupted" -gt 0 ]
-churned=$?
+check "changes every $pause s: no torn listing, most listings whole, some dumps taken again" \
+  eval '[ "$bad" = 0 ] && [ $((2 * consistent)) -gt "$runs" ] && [ "$interrupted" -gt 0 ]'
 
 # Without pause every dump is torn, retries and all.
 gave_up=false storm_runs=$runs
@@ -107,5 +107,7 @@ for _ in 1 2 3 4 5; do
 done
 stop_churn
 echo "churn: a storm without pause; $((runs - storm_runs)) runs, $bad bad in all; gave up on the changing list: $gave_up"
-echo "churn: a quiet listing of $((2 * stable)) links: listed $quiet_listed time(s), in $quiet_requests request(s)"
-[ "$churned" = 0 ] && [ "$bad" = 0 ] && $gave_up && [ "$quiet_listed" = 1 ] && [ "$quiet_requests" = 1 ]
+check "a storm of changes: no torn listing, and lsmac gives up in its own words" eval '[ "$bad" = 0 ] && $gave_up'
+check "a quiet listing of $((2 * stable)) links, in one request" \
+  eval '[ "$quiet_listed" = 1 ] && [ "$quiet_requests" = 1 ]'
+finish

@@ -5,31 +5,30 @@
 # receive interrupted by a signal is taken again and changes nothing. Each
 # datagram takes two receives: its length, then the datagram.
 set -u
+. "$(dirname "$0")/lib/harness.sh" faults
 lsmac=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
 # A dynamically linked build (the sanitizers') needs descriptors to load, so
 # there the kernel's refusal is injected instead.
 no_descriptor_left() {
   if readelf -l "$lsmac" | grep -q INTERP; then inject socket error=EMFILE; else prlimit --nofile=3:3 "$lsmac"; fi
 }
 inject() { ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e trace="$1" -e inject="$1:$2" "$lsmac"; }
+# answers EXPECTED COMMAND: COMMAND lists as lsmac alone does, or with
+# EXPECTED, fails with that one error line.
+answers() {
+  eval "$2" >"$work/out" 2>"$work/err"
+  local status=$?
+  echo "status $status, standard error: $(head -c 200 "$work/err")"
+  if [ -z "$1" ]; then
+    [ "$status" = 0 ] && [ ! -s "$work/err" ] && cmp -s "$work/out" "$work/plain"
+  else
+    [ "$status" = 1 ] && [ ! -s "$work/out" ] && [ "$(cat "$work/err")" = "lsmac: cannot $1" ]
+  fi
+}
 
 "$lsmac" >"$work/plain"
 while IFS='|' read -r name expected command; do
-  eval "$command" >"$work/out" 2>"$work/err"
-  status=$?
-  if [ -z "$expected" ]; then
-    [ "$status" = 0 ] && [ ! -s "$work/err" ] && cmp -s "$work/out" "$work/plain"
-  else
-    [ "$status" = 1 ] && [ ! -s "$work/out" ] && [ "$(cat "$work/err")" = "lsmac: cannot $expected" ]
-  fi
-  if [ $? = 0 ]; then
-    echo "ok - $name"; passed=$((passed + 1))
-  else
-    echo "not ok - $name: status $status, stderr: $(head -c 200 "$work/err")"; failed=$((failed + 1))
-  fi
+  check "$name" answers "$expected" "$command"
 done <<'CASES'
 no file descriptor left|list network adapters: socket: Too many open files|no_descriptor_left
 netlink socket refused|list network adapters: socket: Permission denied|inject socket error=EACCES
@@ -40,5 +39,4 @@ later reply lost|list network adapters: recvmsg: No buffer space available|injec
 receive interrupted||inject recvmsg error=EINTR:when=1
 receive interrupted once its length is known||inject recvmsg error=EINTR:when=2
 CASES
-echo "faults: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+finish

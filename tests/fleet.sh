@@ -26,34 +26,14 @@
 # (a GNUPGHOME), which signs the newer release too. ROOT is a tarball of the
 # hosts' Debian root; made with mmdebstrap when missing, and kept.
 set -uo pipefail
-if [ "$(id -u)" != 0 ]; then
-  echo "fleet: skipped, needs root for the hosts' namespaces, roots and sshd"
-  exit 77
-fi
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib/harness.sh" fleet
+[ "$(id -u)" = 0 ] || skip "needs root for the hosts' namespaces, roots and sshd"
 . "$here/implied-lines.sh"
+. "$here/lib/hosts.sh"
 lsmac=$(realpath "$1") release=$(realpath "$2") keys=$(realpath "$3") root_tarball=$(realpath -m "$4")
-version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' "$here/../CMakeLists.txt")
-prefix=lsmac-fleet-$$ hosts=(h1 h2 h3 h4) url=http://10.77.0.1:8080
-controller=$prefix-controller
-cleanup() {
-  local ns
-  for ns in "$controller" "${hosts[@]/#/$prefix-}"; do
-    ip netns pids "$ns" 2>/dev/null | xargs -r kill 2>/dev/null
-  done
-  wait
-  # The hosts' sshds are not this shell's jobs: wait until their namespaces empty.
-  local tries=50
-  while [ $((tries -= 1)) -gt 0 ] &&
-        for ns in "${hosts[@]/#/$prefix-}"; do ip netns pids "$ns"; done 2>/dev/null | grep -q .; do
-    sleep 0.1
-  done
-  for ns in "$controller" "${hosts[@]/#/$prefix-}"; do ip netns del "$ns" 2>/dev/null; done
-  GNUPGHOME=$keys gpgconf --kill gpg-agent
-  rm -rf "${work:-}"
-}
-trap cleanup EXIT
-work=$(mktemp -d)
+prefix=lsmac-fleet-$$ url=http://10.77.0.1:8080
+on_exit 'hosts_end; GNUPGHOME=$keys gpgconf --kill gpg-agent'
 machine_packages=$(dpkg-query -W -f='${Package} ${Version}\n' | sha256sum)
 
 if [ ! -s "$root_tarball" ]; then
@@ -67,11 +47,7 @@ cc -O2 -Wall -Wextra -Werror -o "$work/refuse_route_socket" "$here/refuse_route_
 
 # The fleet: the controller at 10.77.0.1, host N at 10.77.0.1N in its root.
 ssh-keygen -q -t ed25519 -N '' -f "$work/id"
-ip netns add "$controller"
-ip -n "$controller" link add name br0 type bridge
-ip -n "$controller" addr add 10.77.0.1/24 dev br0
-ip -n "$controller" link set br0 up
-ip -n "$controller" link set lo up
+hosts_start "$prefix" 10.77.0.1/24
 echo "[fleet]" >"$work/inventory"
 for n in 1 2 3 4; do
   ns=$prefix-h$n root=$work/h$n
@@ -86,11 +62,7 @@ for n in 1 2 3 4; do
     printf 'NAME="Fedora Linux"\nID=fedora\nVERSION_ID=40\nPRETTY_NAME="Fedora Linux 40"\n' >"$root/etc/os-release"
     echo "Fedora release 40 (Forty)" >"$root/etc/redhat-release"
   fi
-  ip netns add "$ns"
-  ip -n "$controller" link add name port$n type veth peer name eth0 netns "$ns"
-  ip -n "$controller" link set port$n master br0 up
-  ip -n "$ns" addr add "10.77.0.1$n/24" dev eth0
-  ip -n "$ns" link set eth0 up
+  host_add "h$n" "10.77.0.1$n/24"
   ip -n "$ns" link add name a0 address 02:77:00:00:00:01 type veth peer name b0 address "02:77:00:00:0$n:02"
   [ "$n" != 3 ] || ip -n "$ns" link add name br7 address 02:77:00:00:03:03 type bridge
   sandbox=()
@@ -112,11 +84,7 @@ ansible_python_interpreter=/usr/bin/python3
 ansible_pipelining=true
 EOF
 for n in 1 2 3 4; do
-  for try in $(seq 100); do
-    ip netns exec "$controller" bash -c "echo >/dev/tcp/10.77.0.1$n/22" 2>/dev/null && break
-    [ "$try" != 100 ] || { echo "fleet: h$n's sshd does not answer:"; cat "$work/sshd-$n.log"; exit 1; }
-    sleep 0.1
-  done
+  host_answers "10.77.0.1$n" || { echo "fleet: h$n's sshd does not answer:"; cat "$work/sshd-$n.log"; exit 1; }
 done
 # serve RELEASE: serves RELEASE at $url from the controller.
 serve() {
@@ -130,10 +98,6 @@ serve() {
   done
 }
 
-passed=0 failed=0
-check() {
-  if [ "$2" = 0 ]; then passed=$((passed + 1)); else echo "not ok - $1"; failed=$((failed + 1)); return 1; fi
-}
 # The rows each run should give, as extended regular expressions, one for
 # each line of the report. listed: each host's lines as iproute2 implies them
 # there, h4 lsmac's own error line, and the hosts that cannot be listed: the
@@ -163,14 +127,15 @@ rows_match() {
 playbook() {
   local name=$1 expected=$2 report=$work/$1.csv started=$SECONDS
   shift 2
-  (cd "$work" && ip netns exec "$controller" env ANSIBLE_SSH_ARGS='-o ControlMaster=no' ANSIBLE_NOCOLOR=1 \
-     ansible-playbook -i inventory "$here/../contrib/ansible/lsmac.yml" -e lsmac_report="$report" "$@") \
-    >"$work/$name.log" 2>&1
-  check "$name: ansible-playbook fails for the hosts that cannot be listed" $(($? == 0))
+  run_playbook() {
+    (cd "$work" && ip netns exec "$controller" env ANSIBLE_SSH_ARGS='-o ControlMaster=no' ANSIBLE_NOCOLOR=1 \
+       ansible-playbook -i inventory "$here/../contrib/ansible/lsmac.yml" -e lsmac_report="$report" "$@") \
+      >"$work/$name.log" 2>&1
+  }
+  check "$name: ansible-playbook fails for the hosts that cannot be listed" fails run_playbook "$@"
   echo "fleet: $name: the playbook took $((SECONDS - started)) s"
   "$expected" >"$work/expected.csv"
-  rows_match "$report" "$work/expected.csv"
-  if ! check "$name: every host's rows are as expected" $?; then
+  if ! check "$name: every host's rows are as expected" rows_match "$report" "$work/expected.csv"; then
     echo "  report:"; sed 's/^/    /' "$report" 2>/dev/null
     echo "  expected:"; sed 's/^/    /' "$work/expected.csv"
     echo "  ansible-playbook:"; tail -20 "$work/$name.log" | sed 's/^/    /'
@@ -196,8 +161,8 @@ stand_in_at() { printf '#!/bin/sh\n%s\n' "$3" >"$work/h$1$2" && chmod 755 "$work
 stand_in() { stand_in_at "$1" /usr/local/bin/lsmac "$2"; }
 
 playbook copy listed -e lsmac_install=copy -e lsmac_executable="$lsmac"
-for n in 1 2 3 4; do cmp -s "$lsmac" "$work/h$n/usr/local/bin/lsmac" || break; done
-check "copy: each host has its own copy of lsmac" $?
+copied() { local n; for n in 1 2 3 4; do cmp "$lsmac" "$work/h$n/usr/local/bin/lsmac" || return 1; done; }
+check "copy: each host has its own copy of lsmac" copied
 # An older copy, which comes before the packaged lsmac on PATH.
 stand_in 2 'echo "MAC Address: 02-00-00-00-0B-AD"'
 
@@ -223,22 +188,26 @@ untrusted() {
 }
 refusal="\"cannot install lsmac: the release key was not trusted: its fingerprint is $fingerprint, not $twin\""
 playbook refused-key refused_key -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$twin"
-check "refused-key: no host trusts the key or installs lsmac" $(untrusted >/dev/null; echo $?)
+check "refused-key: no host trusts the key or installs lsmac" untrusted
 rm "$served"/lsmac-archive-keyring.*
 cat "$release/lsmac-archive-keyring.gpg" <(GNUPGHOME=$keys gpg --export "$twin") >"$served/lsmac-archive-keyring.gpg"
 cat "$release/lsmac-archive-keyring.asc" <(GNUPGHOME=$keys gpg --export --armor "$twin") >"$served/lsmac-archive-keyring.asc"
 refusal="cannot install lsmac: the release key was not trusted: it holds 2 keys"
 playbook two-keys refused_key -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint"
-check "two-keys: no host trusts either key or installs lsmac" $(untrusted >/dev/null; echo $?)
+check "two-keys: no host trusts either key or installs lsmac" untrusted
 ln -sf "$release"/lsmac-archive-keyring.* "$served/"
 playbook repository listed -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint"
-installed "$version-1"
-check "repository: each host's package database holds lsmac $version from the release" $?
-grep -A1 '^ok: \[h2\]' "$work/repository.log" | grep -q '/usr/local/bin/lsmac comes before the packaged /usr/bin/lsmac'
-check "repository: the playbook says that h2's older copy shadows the packaged lsmac" $?
-grep -q '"GET /apt/pool/main/l/lsmac/lsmac_[^ ]*_amd64.deb HTTP/1.1" 200' "$work/http.log" &&
-  grep -q '"GET /rpm/lsmac-[^ ]*.x86_64.rpm HTTP/1.1" 200' "$work/http.log"
-check "repository: the .deb and the .rpm came from the served release" $? || sed 's/^/    /' "$work/http.log"
+check "repository: each host's package database holds lsmac $version from the release" installed "$version-1"
+says_shadowed() {
+  grep -A1 '^ok: \[h2\]' "$work/repository.log" | grep -q '/usr/local/bin/lsmac comes before the packaged /usr/bin/lsmac'
+}
+check "repository: the playbook says that h2's older copy shadows the packaged lsmac" says_shadowed
+served_packages() {
+  cat "$work/http.log"
+  grep -q '"GET /apt/pool/main/l/lsmac/lsmac_[^ ]*_amd64.deb HTTP/1.1" 200' "$work/http.log" &&
+    grep -q '"GET /rpm/lsmac-[^ ]*.x86_64.rpm HTTP/1.1" 200' "$work/http.log"
+}
+check "repository: the .deb and the .rpm came from the served release" served_packages
 
 # A newer release, signed with the same key, from a copy with the version raised.
 next=${version%.*}.$((${version##*.} + 1))
@@ -251,8 +220,7 @@ git clone -q "$here/.." "$work/next"
   { cat "$work/next.log"; exit 1; }
 serve "$work/next-release"
 playbook upgrade listed -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint"
-installed "$next-1"
-check "upgrade: every host now holds lsmac $next" $?
+check "upgrade: every host now holds lsmac $next" installed "$next-1"
 
 # Hostile hosts. lose_host: a stand-in that takes its host down as a crash
 # or a reboot does: it kills the host's sshd daemon and every sshd it runs
@@ -281,8 +249,7 @@ hostile() {
 playbook hostile hostile -e lsmac_install=none
 # down N: h<N> refuses connections.
 down() { ! ip netns exec "$controller" bash -c "echo >/dev/tcp/10.77.0.1$1/22" 2>/dev/null; }
-down 1
-check "hostile: h1 went down with its sshd daemon: its next connection is refused" $?
+check "hostile: h1 went down with its sshd daemon: its next connection is refused" down 1
 # A stand-in that never returns, given up on after lsmac_timeout.
 stand_in 4 "exec sleep 1000"
 hung() {
@@ -311,12 +278,11 @@ all_lost() {
 printf 'host,address,error\nold,02-00-00-00-00-01,\n' >"$work/all-lost.csv"
 playbook all-lost all_lost -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint" \
   -e lsmac_install_timeout=8
-down 2 && down 3
-check "all-lost: h2 and h3 went down with their sshd daemons" $?
+check "all-lost: h2 and h3 went down with their sshd daemons" eval 'down 2 && down 3'
 
-[ "$(dpkg-query -W -f='${Package} ${Version}\n' | sha256sum)" = "$machine_packages" ] &&
-  [ ! -e /usr/local/bin/lsmac ] && [ ! -e /etc/apt/sources.list.d/lsmac.list ]
-check "this machine's own packages and files are untouched" $?
-
-echo "fleet: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+untouched() {
+  [ "$(dpkg-query -W -f='${Package} ${Version}\n' | sha256sum)" = "$machine_packages" ] &&
+    [ ! -e /usr/local/bin/lsmac ] && [ ! -e /etc/apt/sources.list.d/lsmac.list ]
+}
+check "this machine's own packages and files are untouched" untouched
+finish

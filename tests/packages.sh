@@ -6,26 +6,19 @@
 # .deb with dpkg, to run lsmac and man lsmac, and the .rpm into a scratch root.
 #
 #   packages.sh BUILD DEBIAN-ARCH RPM-ARCH
-set -euo pipefail
-cd "$(dirname "$0")/.."
+set -uo pipefail
+. "$(dirname "$0")/lib/harness.sh" "packages $2"
+cd "$project"
 build=$1 deb_arch=$2 rpm_arch=$3
-version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 deb=$build/lsmac_${version}-1_${deb_arch}.deb
 rpm=$build/lsmac-${version}-1.${rpm_arch}.rpm
 rm -f "$build"/*.deb "$build"/*.rpm
 cpack --config "$build/CPackConfig.cmake" -B "$build" >"$build/cpack.log" 2>&1 || { cat "$build/cpack.log"; exit 1; }
-passed=0 failed=0
-# check NAME COMMAND...
-check() {
-  local name=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); else echo "not ok - $name"; failed=$((failed + 1)); fi
-}
-# Runs COMMAND with its output in LOG, shown only when it fails.
+# Runs COMMAND with its output in LOG as well.
 logged() {
   local log=$1
   shift
-  "$@" >"$log" 2>&1 || { cat "$log"; return 1; }
+  "$@" 2>&1 | tee "$log"
 }
 rpmq() { rpm -qp --qf "$1" "$rpm" 2>/dev/null; }
 has_metadata() {
@@ -36,8 +29,8 @@ has_metadata() {
   done
 }
 no_rpmlint_error_but_signature() {
-  rpmlint -r packaging/rpmlintrc "$rpm" >"$build/rpmlint.log" 2>&1
-  ! grep ': E: ' "$build/rpmlint.log" | grep -v ': E: no-signature$' || { cat "$build/rpmlint.log"; return 1; }
+  rpmlint -r packaging/rpmlintrc "$rpm" 2>&1 | tee "$build/rpmlint.log"
+  ! grep ': E: ' "$build/rpmlint.log" | grep -v ': E: no-signature$'
 }
 deb_installs_and_runs() {
   dpkg -i "$deb" >/dev/null && lsmac >/dev/null &&
@@ -68,5 +61,4 @@ if [ "$deb_arch" = "$(dpkg --print-architecture)" ]; then
   [ "$(id -u)" != 0 ] || check ".deb installs, and its lsmac and man lsmac work" deb_installs_and_runs
   check ".rpm installs into a scratch root, and its lsmac runs" rpm_installs_and_runs
 fi
-echo "packages $deb_arch: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+finish

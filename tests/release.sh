@@ -15,12 +15,11 @@
 # GNUPGHOME with its throwaway key, for later tests. LSMAC_RELEASE_URL names
 # where the release is to be served (an address of its own if unset).
 set -uo pipefail
-cd "$(dirname "$0")/.."
-work=$(mktemp -d)
+. "$(dirname "$0")/lib/harness.sh" release
+cd "$project"
 # gpg, and dnf for the keys it imports, leave agents behind.
-trap 'dpkg -r lsmac >/dev/null 2>&1; gpgconf --kill gpg-agent; pkill -f "gpg-agent --homedir $work/"
-  [ -z "${authority:-}" ] || kill "$authority"; rm -rf "$work"' EXIT
-version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+on_exit 'dpkg -r lsmac >/dev/null 2>&1; gpgconf --kill gpg-agent; pkill -f "gpg-agent --homedir $work/"
+  [ -z "${authority:-}" ] || kill "$authority"'
 
 export GNUPGHOME=$work/gnupg
 [ -z "${2:-}" ] || { rm -rf "$2" && GNUPGHOME=$(realpath -m "$2"); }
@@ -88,20 +87,6 @@ unshare -u sh -c 'hostname rebuilder.invalid && umask 0002 && exec "$@"' - \
   env TZ=Etc/GMT-14 LANG=fr_CH.UTF-8 LC_ALL=fr_CH.UTF-8 "$work/rebuilder/src/lsmac/packaging/release.sh" "$rebuilt" \
   >"$work/rebuilt.log" 2>&1 || { cat "$work/rebuilt.log"; exit 1; }
 
-passed=0 failed=0
-# check NAME COMMAND...: the command must succeed.
-check() {
-  local name=$1
-  shift
-  if "$@" >"$work/check.log" 2>&1; then
-    passed=$((passed + 1))
-  else
-    echo "not ok - $name"; sed 's/^/  /' "$work/check.log" | tail -5; failed=$((failed + 1))
-  fi
-}
-# refused NAME COMMAND...: the command, given something broken, must fail.
-fails() { ! "$@"; }
-refused() { check "$1 is refused" fails "${@:2}"; }
 # broken FILE: a copy of FILE with one byte in its middle changed.
 broken() {
   local copy=$work/broken/${1#"$work"/}
@@ -416,5 +401,4 @@ for rpm in "$unsigned"/*.rpm; do
     cmp <(signed_part "$signed/$(basename "$rpm")") <(signed_part "$rpm")
 done
 
-echo "release: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+finish

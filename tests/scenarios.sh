@@ -10,8 +10,8 @@
 # SCENARIOS (names, space-separated) picks scenarios; MANY_PAIRS sets the size
 # of the large one.
 set -uo pipefail
-
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib/harness.sh" scenarios
 eol=$'\n'
 wine=false
 while [ $# -gt 0 ]; do
@@ -23,10 +23,8 @@ while [ $# -gt 0 ]; do
 done
 [ $# -gt 0 ] || { echo "usage: $0 [--crlf] [--wine] COMMAND [ARGS...]" >&2; exit 2; }
 if [ "${1:-}" != --inside ]; then
-  skip=""
-  unshare -rn true 2>/dev/null || skip="this user may not make network namespaces (unshare -rn)"
-  [ -w /dev/net/tun ] || skip="this user may not open /dev/net/tun, and the scenarios need a tun link"
-  [ -z "$skip" ] || { echo "scenarios: skipped, $skip"; exit 77; }
+  unshare -rn true 2>/dev/null || skip "this user may not make network namespaces (unshare -rn)"
+  [ -w /dev/net/tun ] || skip "this user may not open /dev/net/tun, and the scenarios need a tun link"
 fi
 # Under Wine the listing is Wine's, so the scenarios of lsmac's own link dump
 # (altnames, large) run on Linux builds only.
@@ -34,8 +32,6 @@ default_scenarios="mixed loopback arguments output many"
 $wine || default_scenarios+=" altnames large"
 : "${SCENARIOS:=$default_scenarios}"
 : "${MANY_PAIRS:=300}"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 . "$here/implied-lines.sh"
 
@@ -195,15 +191,8 @@ if [ "${1:-}" = --inside ]; then
   exit $((failures > 0))
 fi
 
-passed=0
-failed=0
+args=(); [ "$eol" = $'\n' ] || args+=(--crlf); $wine && args+=(--wine)
 for scenario in $SCENARIOS; do
-  args=(); [ "$eol" = $'\n' ] || args+=(--crlf); $wine && args+=(--wine)
-  if unshare -rn "$here/scenarios.sh" "${args[@]}" --inside "$scenario" "$@"; then
-    echo "ok - $scenario"; passed=$((passed + 1))
-  else
-    echo "not ok - $scenario"; failed=$((failed + 1))
-  fi
+  check "$scenario" unshare -rn "$here/scenarios.sh" "${args[@]}" --inside "$scenario" "$@"
 done
-echo "scenarios: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+finish

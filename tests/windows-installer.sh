@@ -14,11 +14,10 @@
 # this machine cannot run it; the MSI is installed by WINE64's msiexec.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib/harness.sh" "windows installer $3"
 wine=$1 release=$(realpath "$2") bits=$3 run_wine=${4:-}
-version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' "$here/../CMakeLists.txt")
-work=$(mktemp -d)
 export WINEDEBUG=-all WINEPREFIX=$work/prefix LC_ALL=C
-trap '/usr/lib/wine/wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+on_exit '/usr/lib/wine/wineserver -k 2>/dev/null'
 msi=$release/lsmac-$version-$bits.msi older=$work/lsmac-0.9.0-$bits.msi
 case $bits in
   win32) arch=x86 folder='C:\Program Files (x86)\lsmac' unix="$WINEPREFIX/drive_c/Program Files (x86)/lsmac" ;;
@@ -38,17 +37,6 @@ env -u LSMAC_CODESIGN_CERT -u LSMAC_CODESIGN_KEY SOURCE_DATE_EPOCH=0 \
   "$here/../packaging/windows/msi.sh" "$work/older" 0.9.0 "$arch" "$older" || exit 1
 "$wine" wineboot -i >/dev/null 2>&1
 
-passed=0 failed=0
-check() {
-  local name=$1
-  shift
-  if "$@" >"$work/check.log" 2>&1; then
-    passed=$((passed + 1))
-  else
-    echo "not ok - $bits: $name"; sed 's/^/  /' "$work/check.log" | tail -5; failed=$((failed + 1))
-  fi
-}
-fails() { ! "$@"; }
 msiexec() { "$wine" msiexec "$@" /qn; }
 # path_elements [FOLDER]: the elements of the system PATH that name FOLDER,
 # lsmac's by default.
@@ -91,7 +79,7 @@ check "the system PATH names $folder once" once_on_path
 # First, while PATH is as a fresh system has it: Wine's cmd finds nothing on
 # a PATH with an empty element, which Wine leaves where one was removed.
 [ -z "$run_wine" ] || check "a new process runs lsmac by name and lists the adapters" runs_by_name
-check "an older MSI is refused" fails msiexec /i "$older"
+refused "an older MSI" msiexec /i "$older"
 check "lsmac $version is in Apps and Features once" one_entry "$version"
 check "lsmac $version uninstalls silently" msiexec /x "$msi"
 check "uninstalling leaves no file, PATH element or Apps and Features entry" uninstalled
@@ -112,5 +100,4 @@ if [ "$bits" = win64 ]; then
   check "the x64 lsmac $version installs silently over it" msiexec /i "$msi"
   check "x64 over x86 leaves one Apps and Features entry, one PATH element and the 64-bit files" replaced_x86
 fi
-echo "windows installer $bits: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+finish
