@@ -19,21 +19,23 @@ passed=0 failed=0
 exit_commands=()
 on_exit() { exit_commands+=("$1"); }
 leave() {
-  local command
-  for command in "${exit_commands[@]}"; do eval "$command"; done
+  local exit_command
+  for exit_command in "${exit_commands[@]}"; do eval "$exit_command"; done
   rm -rf "$work"
 }
 work=$(mktemp -d)
 trap leave EXIT
 
+# Its own names are unlikely ones: the command sees them, as bash's functions
+# see their callers' locals.
 check() {
-  local name=$1
+  local check_name=$1
   shift
   if "$@" >"$work/.check.log" 2>&1; then
-    echo "ok - $name"
+    echo "ok - $check_name"
     passed=$((passed + 1))
   else
-    echo "not ok - $name"
+    echo "not ok - $check_name"
     tail -n 20 "$work/.check.log" | sed 's/^/  /'
     failed=$((failed + 1))
     return 1
