@@ -49,11 +49,10 @@ else()
     string(APPEND CPACK_DEBIAN_PACKAGE_SECTION "\nBuilt-Using: ${built_using}")
   endif()
 
-  # The RPM family's names for Debian's architectures.
-  set(rpm_arches amd64:x86_64 arm64:aarch64 armhf:armv7hl armel:armv5tel i386:i686
-      riscv64:riscv64 ppc64el:ppc64le s390x:s390x mips64el:mips64el)
-  list(FILTER rpm_arches INCLUDE REGEX "^${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}:")
-  string(REGEX REPLACE "^.*:" "" CPACK_RPM_PACKAGE_ARCHITECTURE "${rpm_arches}")
+  # The RPM family's name for Debian's architecture, a target's name.
+  include(cmake/targets.cmake)
+  lsmac_target(${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})
+  set(CPACK_RPM_PACKAGE_ARCHITECTURE ${lsmac_rpm_arch})
   set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
   set(CPACK_RPM_PACKAGE_RELEASE 1)
   set(CPACK_RPM_PACKAGE_LICENSE MIT)

@@ -41,11 +41,13 @@ case $key in
   pkcs11:*) [ -n "${LSMAC_PKCS11_MODULE:-}" ] || die "LSMAC_CODESIGN_KEY=$key is in a token: LSMAC_PKCS11_MODULE names its module" ;;
 esac
 url=${LSMAC_RELEASE_URL:-file:///srv/lsmac}
-architectures=$(grep -v '^#' packaging/architectures)
+targets=$(grep -v '^#' packaging/targets)
 
 packages=(cmake ninja-build g++ git dpkg-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 rpm apt-utils
           createrepo-c gpg osslsigncode openssl libengine-pkcs11-openssl wixl msitools uuid-runtime python3 cpio)
-while read -r triplet _; do packages+=("g++-$triplet"); done <<<"$architectures"
+# Each Linux target's cross compiler: the targets after the first with an
+# RPM architecture.
+while read -r _ triplet _; do packages+=("g++-$triplet"); done < <(awk 'NR > 1 && $4 != "-"' <<<"$targets")
 [ "$(dpkg --print-architecture)" = amd64 ] || die "this machine's own build is the amd64 package: run it on amd64"
 packaging/install-packages.sh "${packages[@]}"
 
@@ -85,10 +87,11 @@ git -c tar.umask=0022 archive --format=tar --prefix="lsmac-$version/" HEAD | gzi
 tar -xzf "$out/$tarball" -C "$work"
 source=$work/lsmac-$version
 
-# build NAME [TOOLCHAIN]: builds and packages one target from the tarball.
+# build TARGET [TOOLCHAIN]: builds and packages one target from the tarball,
+# cross-built with TOOLCHAIN (linux, windows) if given.
 build() {
   local dir=$work/build-$1 toolchain=()
-  [ -z "${2:-}" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source/cmake/toolchains/$2.cmake")
+  [ -z "${2:-}" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source/cmake/toolchains/$2.cmake" -DLSMAC_TARGET="$1")
   if ! { cmake -S "$source" -B "$dir" -G Ninja -DBUILD_TESTING=OFF "${toolchain[@]}" &&
          cmake --build "$dir" && (cd "$dir" && cpack); } >"$work/$1.log" 2>&1; then
     tail -20 "$work/$1.log" >&2
@@ -102,9 +105,9 @@ build() {
   for file in "${made[@]}"; do printf '%s\t%s\n' "${file##*/}" "$(cat "$dir/built-using")"; done >>"$work/built-using"
 }
 build amd64
-while read -r triplet _; do build "$triplet" "$triplet"; done <<<"$architectures"
-build win32 i686-w64-mingw32
-build win64 x86_64-w64-mingw32
+while read -r target _ _ rpm_arch _; do
+  if [ "$rpm_arch" = - ]; then build "$target" windows; else build "$target" linux; fi
+done < <(tail -n +2 <<<"$targets")
 
 unsigned=""
 if [ -n "$gpg_key" ]; then

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# One Linux architecture end to end: cross-builds lsmac with the triplet's
-# toolchain, reads its hardening with the matching binutils, runs every
-# scenario with the architecture's user-mode emulator as the command, and
-# packages it. Prints one summary line for the architecture.
+# One Linux architecture of packaging/targets end to end: cross-builds lsmac
+# for it, reads its hardening with the matching binutils, runs every scenario
+# with the architecture's user-mode emulator as the command, and packages it.
+# Prints one summary line for the architecture.
 #
-#   architecture.sh TRIPLET EMULATOR DEBIAN-ARCH RPM-ARCH
+#   architecture.sh TARGET EMULATOR
 set -uo pipefail
 cd "$(dirname "$0")/.."
-triplet=$1 emulator=$2 deb_arch=$3 rpm_arch=$4
+target=$1 emulator=$2
+read -r triplet rpm_arch < <(awk -v target="$target" '$1 == target { print $2, $4 }' packaging/targets)
 build=build-$triplet
 passed=0 failed=0
 # step NAME COMMAND...: adds up the counts of the command's summary line; a
@@ -27,13 +28,13 @@ step() {
   fi
 }
 cross_build() {
-  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$triplet.cmake" &&
+  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/linux.cmake -DLSMAC_TARGET="$target" &&
     cmake --build "$build" && echo "build: 1 passed, 0 failed"
 }
 mkdir -p "$build"
 step build cross_build
 step hardening tests/hardening.sh "$build/lsmac" "$build/liblisting.a" "$triplet-"
 step scenarios tests/scenarios.sh "$emulator" "$build/lsmac"
-step packages tests/packages.sh "$build" "$deb_arch" "$rpm_arch"
+step packages tests/packages.sh "$build" "$target" "$rpm_arch"
 echo "$triplet: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -118,10 +118,14 @@ done
 # What the release holds, signed and not: the artifacts, each with its bill
 # of materials, and the repositories.
 artifacts() {
-  echo "lsmac-$version.tar.gz" lsmac-"$version"-win{32,64}.{zip,msi}
-  while read -r _ _ deb_arch rpm_arch; do
-    echo "lsmac_$version-1_$deb_arch.deb lsmac-$version-1.$rpm_arch.rpm"
-  done < <(echo "- - amd64 x86_64"; grep -v '^#' packaging/architectures)
+  echo "lsmac-$version.tar.gz"
+  while read -r target _ _ rpm_arch _; do
+    if [ "$rpm_arch" = - ]; then
+      echo "lsmac-$version-$target.zip lsmac-$version-$target.msi"
+    else
+      echo "lsmac_$version-1_$target.deb lsmac-$version-1.$rpm_arch.rpm"
+    fi
+  done < <(grep -v '^#' packaging/targets)
 }
 manifests="winget/lsmac.lsmac.yaml winget/lsmac.lsmac.installer.yaml winget/lsmac.lsmac.locale.en-US.yaml scoop/lsmac.json"
 holds() {

@@ -17,7 +17,10 @@ fi
 export CMAKE_GENERATOR=Ninja
 mkdir -p build
 
-architectures=$(grep -v '^#' packaging/architectures)
+# The first target is this machine's own build; the Windows ones have no RPM
+# architecture; the others are Linux architectures, each with its emulator.
+targets=$(grep -v '^#' packaging/targets)
+linux_targets=$(awk 'NR > 1 && $4 != "-"' <<<"$targets")
 
 stages=()
 stage_started=$SECONDS
@@ -44,7 +47,7 @@ packages=(cmake ninja-build g++ binutils libgtest-dev iproute2 util-linux strace
           lintian mandoc man-db unzip rpm rpmlint apt-utils createrepo-c gpg gpgv osslsigncode openssl
           ansible-core openssh-server wixl msitools uuid-runtime cpio dnf zypper nodejs python3-yaml mmdebstrap
           softhsm2 libengine-pkcs11-openssl faketime locales)
-while read -r triplet _; do packages+=("g++-$triplet"); done <<<"$architectures"
+while read -r _ triplet _; do packages+=("g++-$triplet"); done <<<"$linux_targets"
 [ -n "$skip_i386" ] || packages+=(wine32:i386)
 packaging/install-packages.sh "${packages[@]}"
 # Every tool the tests call, where they call it.
@@ -54,7 +57,7 @@ tools=(cmake ninja g++ clang++ as ld readelf objdump strings ip unshare prlimit 
        /usr/sbin/sshd wixl msibuild msiinfo msiextract uuidgen rpm2cpio cpio dnf zypper node npm mmdebstrap cc
        softhsm2-util faketime localedef iconv
        /usr/lib/wine/wine64 /usr/lib/wine/wineserver)
-while read -r triplet _; do tools+=("$triplet-g++" "$triplet-objdump" "$triplet-readelf"); done <<<"$architectures"
+while read -r _ triplet _; do tools+=("$triplet-g++" "$triplet-objdump" "$triplet-readelf"); done <<<"$linux_targets"
 [ -n "$skip_i386" ] || tools+=(/usr/lib/wine/wine)
 for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || { echo "tests/run-all.sh: $tool is missing after the installation" >&2; exit 1; }
@@ -106,8 +109,9 @@ tests/fuzz.sh build-fuzz/tests/fuzz_link_dump 60
 
 stage "Windows builds: imports, resources, .zip and .msi packages"
 version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-for arch in i686 x86_64; do
-  cmake -S . -B "build-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$arch-w64-mingw32.cmake" >/dev/null
+while read -r target triplet _; do
+  arch=${triplet%%-*}
+  cmake -S . -B "build-$arch" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/windows.cmake -DLSMAC_TARGET="$target" >/dev/null
   cmake --build "build-$arch"
   exe=build-$arch/lsmac.exe
   # Standing alone, the executable imports nothing but the system's functions
@@ -128,7 +132,7 @@ for arch in i686 x86_64; do
   [ "$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | LC_ALL=C sort | tr '\n' ' ')" = "LICENSE NOTICES README.md lsmac.exe " ] ||
     { echo "tests/run-all.sh: $zip holds $(unzip -Z1 "$zip")" >&2; exit 1; }
   echo "$exe: version $version, asInvoker manifest; $zip holds lsmac.exe, README.md, LICENSE, NOTICES; ${zip%.zip}.msi made"
-done
+done < <(grep '^win' <<<"$targets")
 
 stage "native packages"
 tests/packages.sh build "$(dpkg --print-architecture)" "$(uname -m)"
@@ -164,10 +168,10 @@ tests/windows-installer.sh /usr/lib/wine/wine64 build/release win32 $run_i386
 
 stage "other Linux architectures, emulated: build, hardening, scenarios, packages"
 failed_architectures=0
-while read -r triplet qemu deb_arch rpm_arch; do
-  tests/architecture.sh "$triplet" "$emulators/usr/bin/qemu-$qemu-static" "$deb_arch" "$rpm_arch" ||
+while read -r target _ _ _ qemu; do
+  tests/architecture.sh "$target" "$emulators/usr/bin/qemu-$qemu-static" ||
     failed_architectures=$((failed_architectures + 1))
-done <<<"$architectures"
+done <<<"$linux_targets"
 
 stage ""
 echo "== time"

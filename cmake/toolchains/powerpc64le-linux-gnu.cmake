@@ -1,3 +1,0 @@
-set(triplet powerpc64le-linux-gnu)
-set(CMAKE_SYSTEM_PROCESSOR ppc64le)
-include(${CMAKE_CURRENT_LIST_DIR}/linux-gnu.cmake)
