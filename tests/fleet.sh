@@ -122,8 +122,8 @@ rows_match() {
   while IFS= read -r pattern; do [[ ${rows[row++]} =~ ^$pattern$ ]] || return 1; done <"$2"
 }
 # playbook NAME EXPECTED ARGUMENT...: runs the playbook from the controller as
-# the README does, with these arguments, and checks its report against the
-# rows the function EXPECTED prints.
+# contrib/ansible/README.md does, with these arguments, and checks its report
+# against the rows the function EXPECTED prints.
 playbook() {
   local name=$1 expected=$2 report=$work/$1.csv started=$SECONDS
   shift 2
