@@ -76,6 +76,14 @@ DWORD RequestLinks(int fd, std::uint32_t sequence) {
   return ERROR_SUCCESS;
 }
 
+ssize_t ReceiveUninterrupted(int fd, msghdr& message, int flags) {
+  ssize_t received;
+  do
+    received = recvmsg(fd, &message, flags);
+  while (received < 0 && errno == EINTR);
+  return received;
+}
+
 // Receives the next datagram whole: its length is read first, without taking
 // it, so that the buffer grows to whatever size the kernel sent. The peek
 // reads one byte: user-mode emulators answer 0 to a receive of none.
@@ -85,10 +93,7 @@ DWORD Receive(int fd, Reply& reply) {
   msghdr message = {};
   message.msg_iov = &peek;
   message.msg_iovlen = 1;
-  ssize_t waiting;
-  do
-    waiting = recvmsg(fd, &message, MSG_PEEK | MSG_TRUNC);
-  while (waiting < 0 && errno == EINTR);
+  const ssize_t waiting = ReceiveUninterrupted(fd, message, MSG_PEEK | MSG_TRUNC);
   if (waiting < 0)
     return Fail("recvmsg", std::strerror(errno));
   const std::size_t needed = std::max(static_cast<std::size_t>(waiting), kFirstReplyRoom);
@@ -107,10 +112,7 @@ DWORD Receive(int fd, Reply& reply) {
   message.msg_namelen = sizeof sender;
   message.msg_iov = &vector;
   message.msg_iovlen = 1;
-  ssize_t received;
-  do
-    received = recvmsg(fd, &message, 0);
-  while (received < 0 && errno == EINTR);
+  const ssize_t received = ReceiveUninterrupted(fd, message, 0);
   if (received < 0)
     return Fail("recvmsg", std::strerror(errno));
   reply.length = static_cast<std::size_t>(received);
