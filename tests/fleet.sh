@@ -15,10 +15,11 @@
 # again from a newer release, which must replace lsmac on every host; with
 # hostile stand-ins for lsmac (one takes its host down, one prints a formula
 # and lines that are not address lines, one fails with a formula, one prints
-# nothing, and in a run of its own one that never returns); and with no host
-# answering, over an older report: each down or cut off since, or going down
-# or hanging while lsmac is installed. Every host's rows
-# must be what `ip -o link` reports there, or its reason; the run must fail.
+# nothing, and in a run of its own one that never returns, beside a host
+# whose Python never answers); and with no host answering, over an older
+# report: each down or cut off since, or going down or hanging while lsmac is
+# installed. Every host's rows must be what `ip -o link` reports there, or its
+# reason; the run must fail.
 #
 #   fleet.sh LSMAC RELEASE KEYS ROOT
 #
@@ -250,17 +251,22 @@ playbook hostile hostile -e lsmac_install=none
 # down N: h<N> refuses connections.
 down() { ! ip netns exec "$controller" bash -c "echo >/dev/tcp/10.77.0.1$1/22" 2>/dev/null; }
 check "hostile: h1 went down with its sshd daemon: its next connection is refused" down 1
-# A stand-in that never returns, given up on after lsmac_timeout.
+# Hosts that never answer, given up on after lsmac_timeout: h4's lsmac, and
+# h3's Python, so that reaching h3 hangs.
 stand_in 4 "exec sleep 1000"
+python=$(readlink "$work/h3/usr/bin/python3")
+rm "$work/h3/usr/bin/python3" && stand_in_at 3 /usr/bin/python3 "exec sleep 1000"
 hung() {
   echo "host,address,error"
   echo 'h1,,.*(ssh|connect).*'
-  hostile | sed -n '3,4p'
+  hostile | sed -n '3p'
+  echo "h3,,timed out after 8 s while reaching the host"
   echo "h4,,timed out after 8 s while running lsmac"
   echo 'broken,,.*(ssh|connect).*'
   listed | tail -1
 }
 playbook hung hung -e lsmac_install=none -e lsmac_timeout=8
+rm "$work/h3/usr/bin/python3" && ln -s "$python" "$work/h3/usr/bin/python3"
 # No host answers: h1 is down since the hostile run, h2 and h3 go down while
 # lsmac is installed, and h4's installation never ends, by stand-ins for what
 # the installation runs first on PATH.
