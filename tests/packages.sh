@@ -40,12 +40,9 @@ deb_installs_and_runs() {
   return $status
 }
 rpm_installs_and_runs() {
-  local root status
-  root=$(mktemp -d)
-  rpm --root "$root" --initdb && rpm --root "$root" -i "$rpm" 2>/dev/null && "$root/usr/bin/lsmac" >/dev/null
-  status=$?
-  rm -rf "$root"
-  return $status
+  local root=$work/rpm-root
+  mkdir "$root" && rpm --root "$root" --initdb && rpm --root "$root" -i "$rpm" 2>/dev/null &&
+    "$root/usr/bin/lsmac" >/dev/null
 }
 
 check "$deb built for $deb_arch" [ "$(dpkg-deb -f "$deb" Architecture)" = "$deb_arch" ]

@@ -131,11 +131,11 @@ scenario_many() {
 # altnames LINK COUNT LENGTH: gives LINK COUNT altnames of about LENGTH
 # characters, each of which makes its netlink message longer.
 altnames() {
-  local pad i
+  local pad i given
   pad=$(printf 'y%.0s' $(seq "$3"))
   for i in $(seq "$2"); do echo "link property add dev $1 altname $1-$i$pad"; done | ip -batch -
-  i=$(ip -o link show "$1" | grep -o ' altname ' | wc -l)
-  [ "$i" = "$2" ] || fail "$1 has $i altnames, not $2"
+  given=$(ip -o link show "$1" | grep -o ' altname ' | wc -l)
+  [ "$given" = "$2" ] || fail "$1 has $given altnames, not $2"
 }
 
 # Loopback, the first link of every dump, with a message larger than the
