@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what the tests need on Debian 12 (as root), builds every
-# configuration and runs every test, then prints how long each stage took.
+# Installs what the tests need on Debian 12 (as root), then builds every
+# configuration and target and runs its tests with ctest, and prints how long
+# each took.
 #
 # The 32-bit Windows tests need a machine that runs 32-bit programs. Where
 # this one cannot, they run in CI (CI=true) or with LSMAC_EMULATE_I386=1, which
@@ -82,99 +83,51 @@ if [ -z "$skip_i386" ] && ! runs_i386; then
   runs_i386 || { echo "tests/run-all.sh: 32-bit programs still do not run" >&2; exit 1; }
 fi
 
-summaries() { grep -hE '^(scenarios|faults|least privilege|churn|hardening):' "$1/Testing/Temporary/LastTest.log"; }
-# ctest in BUILD; a test that skipped, here where it can all run, is a failure.
-run_ctest() {
-  ctest --test-dir "$1" --output-on-failure | tee "$1/ctest.log"
-  ! grep -q '(Skipped)' "$1/ctest.log" || { echo "tests/run-all.sh: a test skipped in $1" >&2; exit 1; }
-  grep -qE 'Test +#[0-9]+: link_dump ' "$1/ctest.log" ||
-    { echo "tests/run-all.sh: no unit tests in $1: GoogleTest was not found" >&2; exit 1; }
-  summaries "$1"
-}
-
-stage "native build: unit, scenario, fault, churn, least-privilege and hardening tests"
-cmake -S . -B build >/dev/null
-cmake --build build
-run_ctest build
-
-stage "the same under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-sanitize -DLSMAC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-sanitize
-run_ctest build-sanitize
-
-stage "fuzzing the link dump parser"
-CXX=clang++ cmake -S . -B build-fuzz -DLSMAC_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz --target fuzz_link_dump
-tests/fuzz.sh build-fuzz/tests/fuzz_link_dump 60
-
-stage "Windows builds: imports, resources, .zip and .msi packages"
-version=$(sed -n 's/^project(lsmac VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-while read -r target triplet _; do
-  arch=${triplet%%-*}
-  cmake -S . -B "build-$arch" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/windows.cmake -DLSMAC_TARGET="$target" >/dev/null
-  cmake --build "build-$arch"
-  exe=build-$arch/lsmac.exe
-  # Standing alone, the executable imports nothing but the system's functions
-  # that every Windows it is for has.
-  imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { dll = tolower($3); next }
-    /^$/ { dll = "" } dll && $1 ~ /^[0-9a-f]+$/ && NF >= 3 { print dll, $3 }')
-  echo "$exe imports: $(echo "$imports" | cut -d' ' -f1 | uniq | tr '\n' ' ')"
-  new_imports=$(grep -vxFf tests/windows-imports.txt <<<"$imports") || true
-  [ -z "$new_imports" ] ||
-    { echo "tests/run-all.sh: $exe imports what tests/windows-imports.txt does not name: $(echo $new_imports)" >&2; exit 1; }
-  wide=$(strings -el "$exe") narrow=$(strings "$exe")
-  grep -A1 -x ProductVersion <<<"$wide" | tail -1 | grep -qx "$version" &&
-    grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$narrow" ||
-    { echo "tests/run-all.sh: $exe lacks its version resource or its manifest" >&2; exit 1; }
-  (cd "build-$arch" && cpack >/dev/null)
-  zip=$(ls "build-$arch"/lsmac-"$version"-win*.zip)
-  [ -s "${zip%.zip}.msi" ] || { echo "tests/run-all.sh: cpack made no ${zip%.zip}.msi" >&2; exit 1; }
-  [ "$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | LC_ALL=C sort | tr '\n' ' ')" = "LICENSE NOTICES README.md lsmac.exe " ] ||
-    { echo "tests/run-all.sh: $zip holds $(unzip -Z1 "$zip")" >&2; exit 1; }
-  echo "$exe: version $version, asInvoker manifest; $zip holds lsmac.exe, README.md, LICENSE, NOTICES; ${zip%.zip}.msi made"
-done < <(grep '^win' <<<"$targets")
-
-stage "native packages"
-tests/packages.sh build "$(dpkg --print-architecture)" "$(uname -m)"
-
-stage "a release, signed and unsigned, checked as its users and rebuilders check it"
-LSMAC_RELEASE_URL=http://10.77.0.1:8080 tests/release.sh build/release build/release-keys
-
-stage "the Ansible playbook across hosts with roots of their own, over SSH"
-tests/fleet.sh build/lsmac build/release build/release-keys build/fleet-root.tar
-
-stage "64-bit Windows build under Wine"
+export WINEDEBUG=-all
 # One prefix serves both Windows builds; made after the emulator is in place,
 # it holds the 32-bit system too.
-export WINEDEBUG=-all WINEPREFIX=$root/build/wine
+export WINEPREFIX=$root/build/wine
 [ -d "$WINEPREFIX" ] || /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-tests/scenarios.sh --crlf --wine /usr/lib/wine/wine64 build-x86_64/lsmac.exe
-tests/windows-contract.sh /usr/lib/wine/wine64 build-x86_64/lsmac.exe build-x86_64/tests/iphlpapi.dll
-tests/windows-installer.sh /usr/lib/wine/wine64 build/release win64 /usr/lib/wine/wine64
 
-stage "32-bit Windows build under Wine"
-if [ -n "$skip_i386" ]; then
-  echo "skipped: $skip_i386"
-else
-  # Twenty-four adapters overflow the listing's sixteen-record buffer.
-  SCENARIOS="mixed loopback many" MANY_PAIRS=12 \
-    tests/scenarios.sh --crlf --wine /usr/lib/wine/wine build-i686/lsmac.exe
-  tests/windows-contract.sh /usr/lib/wine/wine build-i686/lsmac.exe build-i686/tests/iphlpapi.dll
-fi
-# wine64's msiexec installs the 32-bit MSI; only running it needs 32-bit Wine.
-run_i386=/usr/lib/wine/wine
-[ -z "$skip_i386" ] || run_i386=""
-tests/windows-installer.sh /usr/lib/wine/wine64 build/release win32 $run_i386
+# configuration BUILD DESCRIPTION [CMAKE-OPTION...]: configures and builds
+# BUILD and runs its tests. A test that skips, here where every one can run,
+# is a failure. The run goes on past a failed configuration, and fails at
+# the end.
+failed=()
+configuration() {
+  local build=$1
+  stage "$2"
+  shift 2
+  cmake -S . -B "$build" "$@" >/dev/null && cmake --build "$build" &&
+    ctest --test-dir "$build" --output-on-failure | tee "$build/ctest.log" &&
+    ! grep -q '(Skipped)' "$build/ctest.log" || failed+=("$build")
+}
 
-stage "other Linux architectures, emulated: build, hardening, scenarios, packages"
-failed_architectures=0
-while read -r target _ _ _ qemu; do
-  tests/architecture.sh "$target" "$emulators/usr/bin/qemu-$qemu-static" ||
-    failed_architectures=$((failed_architectures + 1))
-done <<<"$linux_targets"
+wine32=/usr/lib/wine/wine
+[ -z "$skip_i386" ] || wine32=""
+configuration build "native build: unit, namespace, hardening, package, release, fleet and MSI tests" \
+  -DLSMAC_WINE32="$wine32"
+grep -qE 'Test +#[0-9]+: link_dump ' build/ctest.log || failed+=("build (no unit tests: GoogleTest was not found)")
+configuration build-sanitize "the same under AddressSanitizer and UndefinedBehaviorSanitizer" \
+  -DLSMAC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CXX=clang++ configuration build-fuzz "fuzzing the link dump parser" -DLSMAC_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Every other target, under its emulator. The rows come on a descriptor of
+# their own: a test may read standard input.
+while read -r target _ _ rpm_arch emulator <&3; do
+  if [ "$rpm_arch" = - ]; then
+    family=windows runner=/usr/lib/wine/$emulator
+  else
+    family=linux runner=$emulators/usr/bin/qemu-$emulator-static
+  fi
+  [ "$target" != win32 ] || [ -z "$skip_i386" ] || runner=""
+  configuration "build-$target" "$target, cross-built, its tests emulated" \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/$family.cmake -DLSMAC_TARGET="$target" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$runner"
+done 3< <(tail -n +2 <<<"$targets")
+[ -z "$skip_i386" ] || echo "skipped: $skip_i386"
 
 stage ""
 echo "== time"
 printf '%s\n' "${stages[@]}"
 printf '%5d s  in all\n' "$SECONDS"
-[ "$failed_architectures" = 0 ]
+[ ${#failed[@]} = 0 ] || { echo "tests/run-all.sh: failed: ${failed[*]}" >&2; exit 1; }
