@@ -16,6 +16,7 @@
 # where the release is to be served (an address of its own if unset).
 set -uo pipefail
 . "$(dirname "$0")/lib/harness.sh" release
+[ "$(id -u)" = 0 ] || skip "the release command installs what it needs, and needs root"
 cd "$project"
 # gpg, and dnf for the keys it imports, leave agents behind.
 on_exit 'dpkg -r lsmac >/dev/null 2>&1; gpgconf --kill gpg-agent; pkill -f "gpg-agent --homedir $work/"
