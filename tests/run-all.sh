@@ -83,10 +83,9 @@ if [ -z "$skip_i386" ] && ! runs_i386; then
   runs_i386 || { echo "tests/run-all.sh: 32-bit programs still do not run" >&2; exit 1; }
 fi
 
-export WINEDEBUG=-all
 # One prefix serves both Windows builds; made after the emulator is in place,
 # it holds the 32-bit system too.
-export WINEPREFIX=$root/build/wine
+export WINEDEBUG=-all WINEPREFIX=$root/build/wine
 [ -d "$WINEPREFIX" ] || /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 
 # configuration BUILD DESCRIPTION [CMAKE-OPTION...]: configures and builds

@@ -20,8 +20,9 @@ imports_listed() {
 }
 product_version() { strings -el "$exe" | grep -A1 -x ProductVersion | tail -1 | grep -qx "$version"; }
 zip_holds() {
-  unzip -Z1 "$zip" | sed 's|^[^/]*/||' | LC_ALL=C sort | tr '\n' ' ' >"$work/zip-files"
-  [ "$(cat "$work/zip-files")" = "LICENSE NOTICES README.md lsmac.exe " ] || { cat "$work/zip-files"; false; }
+  local files
+  files=$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | LC_ALL=C sort | tr '\n' ' ')
+  [ "$files" = "LICENSE NOTICES README.md lsmac.exe " ] || { echo "$files"; false; }
 }
 check "lsmac.exe imports only what windows-imports.txt names" imports_listed
 check "lsmac.exe's version resource names $version" product_version
