@@ -37,9 +37,29 @@ else()
          "upper-case hexadecimal pairs joined by hyphens.")
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "List the hardware addresses of the network adapters")
 
-  execute_process(COMMAND dpkg-architecture -t${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
-                  OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE
-                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  # The packages' architectures come from the target's row. Building lsmac
+  # needs no packaging tool: a kind whose tool is missing is left out.
+  include(cmake/targets.cmake)
+  lsmac_linux_target(package_target)
+  find_program(LSMAC_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  find_program(LSMAC_RPMBUILD rpmbuild)
+  if(NOT package_target)
+    set(CPACK_GENERATOR "")
+    message(STATUS "No .deb or .rpm: packaging/targets has no row for ${CMAKE_SYSTEM_PROCESSOR}")
+  else()
+    lsmac_target(${package_target})
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${package_target})
+    set(CPACK_RPM_PACKAGE_ARCHITECTURE ${lsmac_rpm_arch})
+  endif()
+  if(NOT LSMAC_DPKG_SHLIBDEPS AND "DEB" IN_LIST CPACK_GENERATOR)
+    list(REMOVE_ITEM CPACK_GENERATOR DEB)
+    message(STATUS "No .deb: dpkg-shlibdeps is missing (Debian: dpkg-dev)")
+  endif()
+  if(NOT LSMAC_RPMBUILD AND "RPM" IN_LIST CPACK_GENERATOR)
+    list(REMOVE_ITEM CPACK_GENERATOR RPM)
+    message(STATUS "No .rpm: rpmbuild is missing (Debian: rpm; Fedora: rpm-build)")
+  endif()
+
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
@@ -49,10 +69,6 @@ else()
     string(APPEND CPACK_DEBIAN_PACKAGE_SECTION "\nBuilt-Using: ${built_using}")
   endif()
 
-  # The RPM family's name for Debian's architecture, a target's name.
-  include(cmake/targets.cmake)
-  lsmac_target(${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})
-  set(CPACK_RPM_PACKAGE_ARCHITECTURE ${lsmac_rpm_arch})
   set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
   set(CPACK_RPM_PACKAGE_RELEASE 1)
   set(CPACK_RPM_PACKAGE_LICENSE MIT)
@@ -77,4 +93,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack-environment.cmake)
 set(CPACK_LSMAC_SOURCE_DATE_EPOCH ${LSMAC_SOURCE_DATE_EPOCH})
+# For the package test, which runs where CPack has left its source
+# generators in CPACK_GENERATOR.
+string(REPLACE ";" " " lsmac_package_generators "${CPACK_GENERATOR}")
 include(CPack)

@@ -15,6 +15,33 @@ function(lsmac_target name)
   set(lsmac_rpm_arch ${lsmac_rpm_arch} PARENT_SCOPE)
 endfunction()
 
+# Sets RESULT to the name of the Linux target this build makes: LSMAC_TARGET
+# when it is cross-built; otherwise the row whose triplet is the compiler's
+# multiarch directory (Debian's), or else whose processor is this machine's
+# (a system without multiarch); empty where no row fits.
+function(lsmac_linux_target result)
+  if(LSMAC_TARGET)
+    set(${result} ${LSMAC_TARGET} PARENT_SCOPE)
+    return()
+  endif()
+  file(STRINGS ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../packaging/targets rows REGEX "^[^#]")
+  foreach(column_and_key "1;${CMAKE_LIBRARY_ARCHITECTURE}" "2;${CMAKE_SYSTEM_PROCESSOR}")
+    list(GET column_and_key 0 column)
+    list(GET column_and_key 1 key)
+    foreach(row IN LISTS rows)
+      string(REGEX REPLACE " +" ";" row "${row}")
+      list(GET row ${column} value)
+      list(GET row 3 rpm_arch)
+      if(value STREQUAL key AND NOT rpm_arch STREQUAL "-")
+        list(GET row 0 name)
+        set(${result} ${name} PARENT_SCOPE)
+        return()
+      endif()
+    endforeach()
+  endforeach()
+  set(${result} "" PARENT_SCOPE)
+endfunction()
+
 # What a cross toolchain file of SYSTEM sets for LSMAC_TARGET: Debian's cross
 # packages put everything under /usr/<triplet>.
 macro(lsmac_cross_toolchain system)

@@ -5,11 +5,15 @@
 # compressed manual page in both. The native packages are also installed: the
 # .deb with dpkg, to run lsmac and man lsmac, and the .rpm into a scratch root.
 #
-#   packages.sh BUILD DEBIAN-ARCH RPM-ARCH
+#   packages.sh BUILD GENERATORS DEBIAN-ARCH RPM-ARCH
+#
+# GENERATORS are the build's CPack generators, "DEB RPM" where configuring
+# found the tools of both kinds; without one of them the test cannot run.
 set -uo pipefail
-. "$(dirname "$0")/lib/harness.sh" "packages $2"
+. "$(dirname "$0")/lib/harness.sh" "packages ${3:-}"
 cd "$project"
-build=$1 deb_arch=$2 rpm_arch=$3
+build=$1 deb_arch=${3:-} rpm_arch=${4:-}
+[ "$2" = "DEB RPM" ] || skip "this build makes packages of '$2', not DEB and RPM: its configuration said which tool is missing"
 deb=$build/lsmac_${version}-1_${deb_arch}.deb
 rpm=$build/lsmac-${version}-1.${rpm_arch}.rpm
 rm -f "$build"/*.deb "$build"/*.rpm
