@@ -8,7 +8,11 @@ execute_process(COMMAND ${PROJECT_SOURCE_DIR}/packaging/built-using.sh ${CMAKE_C
                 OUTPUT_VARIABLE built_using OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 file(WRITE ${PROJECT_BINARY_DIR}/built-using "${built_using}\n")
 include(cmake/notices.cmake)
-set(CPACK_PACKAGE_CONTACT "The lsmac developers <lsmac@users.noreply.github.com>")
+# Who publishes these packages, at the address that receives reports on them
+# (SECURITY.md): a release names its publisher.
+set(LSMAC_CONTACT "The lsmac developers <unpublished@lsmac.invalid>" CACHE STRING
+    "The packages' maintainer: name and address of whoever publishes them")
+set(CPACK_PACKAGE_CONTACT "${LSMAC_CONTACT}")
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/staged-files.cmake)
 set(CPACK_LSMAC_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_LSMAC_BINARY_DIR ${PROJECT_BINARY_DIR})

@@ -22,6 +22,9 @@
 # LSMAC_RELEASE_URL     where the release will be served, for rpm/lsmac.repo
 #                       and the manifests (default file:///srv/lsmac; winget
 #                       takes only http and https)
+# LSMAC_CONTACT         the publisher, as "Name <address>", at an address
+#                       that receives reports (SECURITY.md): the packages'
+#                       maintainer; a signed release needs it
 set -euo pipefail
 shopt -s nullglob
 # What the packages record of the machine that builds them: modes and times.
@@ -34,6 +37,9 @@ die() { echo "packaging/release.sh: $*" >&2; exit 1; }
 out=$(realpath -m "$1")
 [ ! -e "$out" ] || [ -z "$(ls -A "$out")" ] || die "$out is not empty"
 gpg_key=${LSMAC_GPG_KEY:-} cert=${LSMAC_CODESIGN_CERT:-} key=${LSMAC_CODESIGN_KEY:-}
+contact=${LSMAC_CONTACT:-}
+[ -z "$gpg_key" ] || [ -n "$contact" ] ||
+  die "a signed release is published: LSMAC_CONTACT names its publisher, as \"Name <address>\", where reports reach them"
 if [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then
   die "LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY go together"
 fi
@@ -90,9 +96,10 @@ source=$work/lsmac-$version
 # build TARGET [TOOLCHAIN]: builds and packages one target from the tarball,
 # cross-built with TOOLCHAIN (linux, windows) if given.
 build() {
-  local dir=$work/build-$1 toolchain=()
-  [ -z "${2:-}" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source/cmake/toolchains/$2.cmake" -DLSMAC_TARGET="$1")
-  if ! { cmake -S "$source" -B "$dir" -G Ninja -DBUILD_TESTING=OFF "${toolchain[@]}" &&
+  local dir=$work/build-$1 options=()
+  [ -z "${2:-}" ] || options=(-DCMAKE_TOOLCHAIN_FILE="$source/cmake/toolchains/$2.cmake" -DLSMAC_TARGET="$1")
+  [ -z "$contact" ] || options+=(-DLSMAC_CONTACT="$contact")
+  if ! { cmake -S "$source" -B "$dir" -G Ninja -DBUILD_TESTING=OFF "${options[@]}" &&
          cmake --build "$dir" && (cd "$dir" && cpack); } >"$work/$1.log" 2>&1; then
     tail -20 "$work/$1.log" >&2
     die "cannot build and package $1"
