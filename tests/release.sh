@@ -9,10 +9,11 @@
 # compares the releases as a rebuilder would: the two unsigned ones are the
 # same files, and the signatures taken from the signed one fit them.
 #
-#   release.sh [SIGNED KEYS]
+#   release.sh [SIGNED KEYS [ROOT]]
 #
 # SIGNED keeps the signed release (it is made anew there), and KEYS the
-# GNUPGHOME with its throwaway key, for later tests. LSMAC_RELEASE_URL names
+# GNUPGHOME with its throwaway key, for later tests; ROOT the newcomer's
+# Debian root, as a tarball made when missing. LSMAC_RELEASE_URL names
 # where the release is to be served (an address of its own if unset).
 set -uo pipefail
 . "$(dirname "$0")/lib/harness.sh" release
@@ -76,6 +77,8 @@ signed=$(realpath -m "${1:-$work/signed}") unsigned=$work/unsigned rebuilt=$work
 rm -rf "$signed"
 # winget takes only http and https addresses.
 export LSMAC_RELEASE_URL=${LSMAC_RELEASE_URL:-https://releases.lsmac.invalid/$version}
+# The same publisher for every release, so that they rebuild alike.
+export LSMAC_CONTACT='lsmac release test <release-test@lsmac.invalid>'
 # The first time-stamp authority does not answer; the second does.
 LSMAC_GPG_KEY=$fingerprint LSMAC_APT_VALID_DAYS=7 LSMAC_CODESIGN_CERT=$work/codesign.crt LSMAC_CODESIGN_KEY=$token_key \
   LSMAC_TIMESTAMP_URL="http://127.0.0.1:1 http://127.0.0.1:$port" \
@@ -111,6 +114,13 @@ check "a release with a user ID that two keys share stops" \
   packaging/release.sh "$work/bad"
 check "a release signed without a time-stamp authority says its signatures expire with the certificate" \
   grep -q "no LSMAC_TIMESTAMP_URL: the Authenticode signatures carry no timestamp, and stop verifying" "$work/stop.log"
+check "a signed release that names no publisher stops" stops_with "a signed release is published: LSMAC_CONTACT names" \
+  env -u LSMAC_CONTACT LSMAC_GPG_KEY="$fingerprint" packaging/release.sh "$work/bad"
+names_publisher() {
+  [ "$(dpkg-deb -f "$signed/lsmac_${version}-1_amd64.deb" Maintainer)" = "$LSMAC_CONTACT" ] &&
+    [ "$(rpm -qp --qf '%{PACKAGER}' "$signed/lsmac-${version}-1.x86_64.rpm" 2>/dev/null)" = "$LSMAC_CONTACT" ]
+}
+check "its packages name the publisher as maintainer and packager" names_publisher
 for key in "$work/other.key" "pkcs11:token=lsmac;object=other"; do
   check "a release with a certificate and another key ($key) stops" stops_with "cannot sign lsmac.exe: LSMAC_CODESIGN_KEY" \
     env LSMAC_CODESIGN_CERT="$work/codesign.crt" LSMAC_CODESIGN_KEY="$key" packaging/release.sh "$work/bad"
@@ -161,6 +171,43 @@ builds_and_runs() {
     (unset SOURCE_DATE_EPOCH; cmake -S . -B build && cmake --build build && build/lsmac)
 }
 check "the tarball builds and runs with the README's command" eval "(builds_and_runs '$signed/lsmac-$version.tar.gz')"
+# The same on a newcomer's machine: a minimal Debian root with only the
+# packages the README names, installed as apt does (recommends too), made
+# once and kept as ROOT.
+readme_build=$(sed -n '/^## Build and run/,/^## /p' README.md)
+newcomer_packages=$(sed -n 's/^- Debian.*`apt-get install \([^`]*\)`.*/\1/p' <<<"$readme_build")
+build_command=$(awk '/^```/ { n++; next } n == 1' <<<"$readme_build")
+newcomer=$work/newcomer newcomer_root=$(realpath -m "${3:-$work/newcomer-root.tar}")
+newcomer_root() {
+  [ -n "$newcomer_packages" ] && [ -n "$build_command" ] || { echo "the README names no packages or no command"; return 1; }
+  if [ "$(cat "$newcomer_root.packages" 2>/dev/null)" != "$newcomer_packages" ]; then
+    mmdebstrap --quiet --variant=minbase --aptopt='APT::Install-Recommends "true"' \
+      --include="${newcomer_packages// /,}" bookworm "$work/newcomer-root.tar" &&
+      mv "$work/newcomer-root.tar" "$newcomer_root" && echo "$newcomer_packages" >"$newcomer_root.packages" || return 1
+  fi
+  mkdir "$newcomer" && tar -xf "$newcomer_root" -C "$newcomer" && tar -xzf "$signed/lsmac-$version.tar.gz" -C "$newcomer/root"
+}
+# newcomer COMMAND: runs COMMAND in the source there, with a fresh machine's
+# environment, in a network namespace of two veth links. What it prints goes
+# to $newcomer.out, the lines `ip -o link` implies there to $newcomer.implied.
+newcomer() {
+  unshare -n -m bash -c '. tests/implied-lines.sh && mount -t proc proc "$1/proc" &&
+    ip link add name newcomer0 type veth peer name newcomer1 && implied_lines >"$1.implied" &&
+    chroot "$1" env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+      sh -c "cd /root/lsmac-$2 && $3"' - "$newcomer" "$version" "$1" >"$newcomer.out" 2>&1 ||
+    { tail -n 20 "$newcomer.out"; return 1; }
+}
+lists_implied() { newcomer "$1" && cmp "$newcomer.out" "$newcomer.implied"; }
+check "a minimal Debian root with only the README's packages: $newcomer_packages" newcomer_root
+check "the README's build command there" newcomer "$build_command"
+check "it says which packages it leaves out, and why" eval "grep -q 'No .deb: dpkg-shlibdeps is missing' '$newcomer.out' &&
+  grep -q 'No .rpm: rpmbuild is missing' '$newcomer.out'"
+check "the lsmac it built lists what iproute2 implies" lists_implied build/lsmac
+rm -f "$newcomer/usr/lib/x86_64-linux-gnu/libc.a"
+check "without the static C library, configuring stops and says so" eval "! newcomer 'cmake -S . -B build-dynamic' &&
+  grep -q 'A static lsmac needs the C and C++ static libraries' '$newcomer.out'"
+check "with -DLSMAC_STATIC=OFF it builds" newcomer 'cmake -S . -B build-dynamic -DLSMAC_STATIC=OFF && cmake --build build-dynamic'
+check "and that lsmac lists what iproute2 implies" lists_implied build-dynamic/lsmac
 
 # A download: its checksum, signed.
 keyring=$signed/lsmac-archive-keyring.gpg
@@ -259,31 +306,38 @@ refused "changed RPM repository metadata" gpgv --keyring "$keyring" "$repomd.asc
 
 # The RPM repository through dnf and zypper, each into an empty root: lsmac
 # installs and lists; a changed package, metadata without its signature and a
-# package nobody signed are refused. The release's lsmac.repo is used with its
-# address pointed at a copy of the repository here.
+# package nobody signed are refused. The .repo file is the one the README has
+# users write, its addresses those of a copy of the repository here.
 . tests/implied-lines.sh
+readme_repo=$(sed -n "/^cat >\/etc\/yum.repos.d\/lsmac.repo <<'END'\$/,/^END\$/p" README.md | sed '1d;$d')
 repository_copy() {
   local copy=$work/rpm-copies/$1
   mkdir -p "$copy" && cp -a "$signed/rpm" "$signed/lsmac-archive-keyring.asc" "$copy/"
-  sed -i "s|$LSMAC_RELEASE_URL|file://$copy|" "$copy/rpm/lsmac.repo"
+  sed "s|URL/|file://$copy/|; s|=file:///etc/pki/rpm-gpg/RPM-GPG-KEY-lsmac\$|=file://$copy/lsmac-archive-keyring.asc|" \
+    <<<"$readme_repo" >"$copy/lsmac.repo"
   echo "$copy"
 }
-# dnf_from RELEASE / zypper_from RELEASE: installs lsmac into an empty root from
-# RELEASE's RPM repository, and lists.
+# dnf_from COPY / zypper_from COPY: installs lsmac into an empty root from
+# COPY's RPM repository, and lists.
 dnf_from() {
   local root=$work/roots/dnf-${1##*/}
-  mkdir -p "$root/repos" && cp "$1/rpm/lsmac.repo" "$root/repos/" &&
+  mkdir -p "$root/repos" && cp "$1/lsmac.repo" "$root/repos/" &&
     dnf -q -y --installroot="$root" --setopt=reposdir="$root/repos" --releasever=1 install lsmac &&
     "$root/usr/bin/lsmac" | cmp - <(implied_lines)
 }
 zypper_from() {
   local root=$work/roots/zypper-${1##*/}
-  zypper -q -n --root "$root" addrepo "$1/rpm/lsmac.repo" &&
+  zypper -q -n --root "$root" addrepo "$1/lsmac.repo" &&
     zypper -q -n --root "$root" --gpg-auto-import-keys install lsmac && "$root/usr/bin/lsmac" | cmp - <(implied_lines)
 }
-check "lsmac.repo asks for the signatures of the packages and the metadata" eval \
-  "grep -qx gpgcheck=1 '$signed/rpm/lsmac.repo' && grep -qx repo_gpgcheck=1 '$signed/rpm/lsmac.repo' &&
-   grep -qx 'gpgkey=$LSMAC_RELEASE_URL/lsmac-archive-keyring.asc' '$signed/rpm/lsmac.repo'"
+asks_for_signatures() {
+  grep -qx gpgcheck=1 "$1" && grep -qx repo_gpgcheck=1 "$1" && grep -qx pkg_gpgcheck=1 "$1" && grep -qx "gpgkey=$2" "$1"
+}
+echo "$readme_repo" >"$work/readme.repo"
+check "the README's .repo file asks for the signatures of the packages and the metadata" \
+  asks_for_signatures "$work/readme.repo" file:///etc/pki/rpm-gpg/RPM-GPG-KEY-lsmac
+check "the release's lsmac.repo asks for them too" \
+  asks_for_signatures "$signed/rpm/lsmac.repo" "$LSMAC_RELEASE_URL/lsmac-archive-keyring.asc"
 good=$(repository_copy good) changed=$(repository_copy changed) bare=$(repository_copy bare) nobodys=$(repository_copy nobodys)
 mv "$(broken "$changed/rpm/lsmac-$version-1.x86_64.rpm")" "$changed/rpm/"
 rm "$bare/rpm/repodata/repomd.xml.asc"

@@ -107,6 +107,23 @@ wine32=/usr/lib/wine/wine
 configuration build "native build: unit, namespace, hardening, package, release, fleet and MSI tests" \
   -DLSMAC_WINE32="$wine32"
 grep -qE 'Test +#[0-9]+: link_dump ' build/ctest.log || failed+=("build (no unit tests: GoogleTest was not found)")
+
+# As an ordinary user runs them: a clone of their own, the README's build,
+# then ctest with a fresh machine's environment. Tests that need root, or the
+# release only root makes, skip and say why; none may fail.
+stage "the native tests as an ordinary user"
+user=lsmac-newcomer
+id -u "$user" >/dev/null 2>&1 || useradd -m "$user"
+home=$(getent passwd "$user" | cut -d: -f6)
+rm -rf "$home/lsmac" && git clone -q "$root" "$home/lsmac" && chown -R "$user:" "$home/lsmac"
+if runuser -u "$user" -- env -i HOME="$home" PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+     sh -c 'cd ~/lsmac && cmake -S . -B build >/dev/null && cmake --build build >/dev/null && ctest --test-dir build' |
+     tee "$home/ctest.log"; then
+  grep -h ': skipped, ' "$home/lsmac/build/Testing/Temporary/LastTest.log" || true
+  grep -qE 'Test +#[0-9]+: link_dump .* Passed' "$home/ctest.log" || failed+=("ordinary user (no unit test passed)")
+else
+  failed+=("ordinary user")
+fi
 configuration build-sanitize "the same under AddressSanitizer and UndefinedBehaviorSanitizer" \
   -DLSMAC_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 CXX=clang++ configuration build-fuzz "fuzzing the link dump parser" -DLSMAC_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
