@@ -11,14 +11,15 @@ check_release_key() {
     die "cannot sign with LSMAC_GPG_KEY=$gpg_key: $(grep -v '^gpg: using' "$work/gpg.log" | tail -1)"
 }
 
-# write_apt_release DIST: DIST/Release over DIST's indexes. Signed (Release.gpg,
+# write_apt_release DIST VERSION: DIST/Release over DIST's indexes, naming
+# lsmac's VERSION (which the fleet playbook reads). Signed (Release.gpg,
 # InRelease) when there is a key, dated now and valid for
 # LSMAC_APT_VALID_DAYS days, so that a mirror cannot serve it for ever;
 # otherwise dated SOURCE_DATE_EPOCH, so that it rebuilds bit for bit.
 write_apt_release() {
   local dist=$1 scratch=$work/apt-release now valid options=()
   field() { options+=("-oAPT::FTPArchive::Release::$1=$2"); }
-  field Origin lsmac; field Label lsmac; field Suite stable; field Codename stable
+  field Origin lsmac; field Label lsmac; field Suite stable; field Codename stable; field Version "$2"
   field Architectures "$(cd "$dist/main" && ls -d binary-* | sed 's/^binary-//' | tr '\n' ' ' | sed 's/ $//')"
   field Components main
   field Description "lsmac: list the hardware addresses of the network adapters"

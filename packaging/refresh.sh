@@ -25,5 +25,5 @@ check_release_key
 gpg --batch --export --export-options export-minimal "$gpg_key" >"$work/key.gpg"
 gpgv --keyring "$work/key.gpg" "$dist/InRelease" 2>"$work/gpgv.log" ||
   die "LSMAC_GPG_KEY=$gpg_key did not sign $dist/InRelease: $(tail -1 "$work/gpgv.log")"
-write_apt_release "$dist"
+write_apt_release "$dist" "$(sed -n 's/^Version: //p' "$dist/Release")"
 echo "packaging/refresh.sh: $dist/Release valid until $(sed -n 's/^Valid-Until: //p' "$dist/Release")"
