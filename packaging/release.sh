@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes the release of the checked-out commit in OUTDIR: the source tarball,
-# the packages of every target built from that tarball, a bill of materials
-# beside each, SHA256SUMS, APT and RPM repositories, and winget and Scoop
-# manifests; signed with the keys the environment names. Every file rebuilds
+# the packages of every target built from that tarball, the fleet report's
+# Ansible collection, a bill of materials beside each, SHA256SUMS, APT and
+# RPM repositories, and winget and Scoop manifests; signed with the keys the
+# environment names. Every file rebuilds
 # bit for bit from the commit (its time is SOURCE_DATE_EPOCH's unless that is
 # set). As root on Debian 12 (amd64): it installs what it needs.
 #
@@ -50,7 +51,8 @@ url=${LSMAC_RELEASE_URL:-file:///srv/lsmac}
 targets=$(grep -v '^#' packaging/targets)
 
 packages=(cmake ninja-build g++ git dpkg-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 rpm apt-utils
-          createrepo-c gpg osslsigncode openssl libengine-pkcs11-openssl wixl msitools uuid-runtime python3 cpio)
+          createrepo-c gpg osslsigncode openssl libengine-pkcs11-openssl wixl msitools uuid-runtime python3 cpio
+          ansible-core)
 # Each Linux target's cross compiler: the targets after the first with an
 # RPM architecture.
 while read -r _ triplet _; do packages+=("g++-$triplet"); done < <(awk 'NR > 1 && $4 != "-"' <<<"$targets")
@@ -116,6 +118,20 @@ while read -r target _ _ rpm_arch _; do
   if [ "$rpm_arch" = - ]; then build "$target" windows; else build "$target" linux; fi
 done < <(tail -n +2 <<<"$targets")
 
+# The fleet report as an Ansible collection of this release's version, its
+# source named at the release's address, repacked with the commit's time so
+# that it rebuilds bit for bit: MANIFEST.json and FILES.json first, as
+# ansible-galaxy writes them.
+collection=lsmac-fleet-$version.tar.gz
+cp -rL "$source/contrib/ansible" "$work/collection-source"
+sed -i "s|^version: .*|version: $version|; s|^repository: .*|repository: $url|" "$work/collection-source/galaxy.yml"
+mkdir -p "$work/collection/files"
+ansible-galaxy collection build "$work/collection-source" --output-path "$work/collection" >"$work/collection.log" 2>&1 ||
+  { cat "$work/collection.log" >&2; die "cannot build the Ansible collection"; }
+tar -xzf "$work/collection/$collection" -C "$work/collection/files"
+(cd "$work/collection/files" && tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" -cf - \
+  MANIFEST.json FILES.json $(ls -A | grep -vxE 'MANIFEST.json|FILES.json' | LC_ALL=C sort)) | gzip -9n >"$out/$collection"
+
 unsigned=""
 if [ -n "$gpg_key" ]; then
   rpmsign --addsign --define "_gpg_name $gpg_key" --define "__gpg /usr/bin/gpg" "$out"/*.rpm >"$work/rpmsign.log" 2>&1 ||
@@ -130,10 +146,11 @@ sign() { [ -z "$gpg_key" ] || gpg --batch --yes --local-user "$gpg_key" --armor 
 packaging/windows/manifests.py "$out" "$url" "$version"
 commit=$(git rev-parse HEAD)
 packaging/sbom.py "$version" "$commit" "$out/$tarball"
+packaging/sbom.py "$version" "$commit" "$out/$collection"
 while IFS=$'\t' read -r file built_using; do
   packaging/sbom.py "$version" "$commit" "$out/$file" "$built_using"
 done <"$work/built-using"
-(cd "$out" && sha256sum "$tarball" *.deb *.rpm *.zip *.msi *.cdx.json winget/* scoop/* >SHA256SUMS)
+(cd "$out" && sha256sum "$tarball" "$collection" *.deb *.rpm *.zip *.msi *.cdx.json winget/* scoop/* >SHA256SUMS)
 sign "$out/SHA256SUMS" "$out/SHA256SUMS.asc"
 
 # The APT repository: deb [signed-by=KEYRING] URL/apt stable main
@@ -145,7 +162,7 @@ for arch in $(cd "$out" && ls *.deb | sed 's/.*_\(.*\)\.deb$/\1/'); do
   (cd "$apt" && apt-ftparchive --arch "$arch" packages pool) >"$release/main/binary-$arch/Packages"
   gzip -9n <"$release/main/binary-$arch/Packages" >"$release/main/binary-$arch/Packages.gz"
 done
-write_apt_release "$release"
+write_apt_release "$release" "$version"
 
 # The RPM repository, and the file that adds it to dnf, yum or zypper.
 mkdir -p "$out/rpm"

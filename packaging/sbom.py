@@ -21,7 +21,7 @@ import tempfile
 import zipfile
 
 TOOL = "packaging/release.sh"
-DEVELOPERS = {"name": "The lsmac developers", "email": "lsmac@users.noreply.github.com"}
+DEVELOPERS = {"name": "The lsmac developers"}
 # Debian's licences of the sources a static lsmac links in, as SPDX expressions.
 LICENSES = {
     "glibc": "LGPL-2.1-or-later",

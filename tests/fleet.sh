@@ -45,6 +45,13 @@ if [ ! -s "$root_tarball" ]; then
   echo "fleet: the hosts' root made in $((SECONDS - started)) s"
 fi
 cc -O2 -Wall -Wextra -Werror -o "$work/refuse_route_socket" "$here/refuse_route_socket.c" || exit 1
+# Run in the tree, which ansible-lint reads through git: elsewhere it finds
+# no file, and passes.
+linted() {
+  (cd "$project" && HOME=$work ansible-lint --offline --profile production --nocolor contrib/ansible 2>&1) |
+    tee /dev/stderr | grep -q 'Passed with production profile: 0 failure(s), 0 warning(s) on [1-9]'
+}
+check "the collection passes ansible-lint's production profile" linted
 
 # The fleet: the controller at 10.77.0.1, host N at 10.77.0.1N in its root.
 ssh-keygen -q -t ed25519 -N '' -f "$work/id"
@@ -124,14 +131,16 @@ rows_match() {
 }
 # playbook NAME EXPECTED ARGUMENT...: runs the playbook from the controller as
 # contrib/ansible/README.md does, with these arguments, and checks its report
-# against the rows the function EXPECTED prints.
+# against the rows the function EXPECTED prints. The playbook is
+# contrib/ansible/lsmac.yml unless fleet_playbook names another.
+fleet_playbook=$here/../contrib/ansible/lsmac.yml
 playbook() {
   local name=$1 expected=$2 report=$work/$1.csv started=$SECONDS
   shift 2
   run_playbook() {
     (cd "$work" && ip netns exec "$controller" env ANSIBLE_SSH_ARGS='-o ControlMaster=no' ANSIBLE_NOCOLOR=1 \
-       ansible-playbook -i inventory "$here/../contrib/ansible/lsmac.yml" -e lsmac_report="$report" "$@") \
-      >"$work/$name.log" 2>&1
+       ANSIBLE_COLLECTIONS_PATH="$work/collections" ansible-playbook -i inventory "$fleet_playbook" \
+       -e lsmac_report="$report" "$@") >"$work/$name.log" 2>&1
   }
   check "$name: ansible-playbook fails for the hosts that cannot be listed" fails run_playbook "$@"
   echo "fleet: $name: the playbook took $((SECONDS - started)) s"
@@ -216,12 +225,26 @@ git clone -q "$here/.." "$work/next"
 (cd "$work/next" && sed -i "s/^project(lsmac VERSION $version/project(lsmac VERSION $next/" CMakeLists.txt &&
   sed -i "s/^# Changes\$/# Changes\n\n## $next ($(date -u +%F))\n\n- A release to upgrade to./" CHANGELOG.md &&
   git -c user.name=fleet -c user.email=fleet@lsmac.invalid commit -qam "lsmac $next" &&
-  GNUPGHOME=$keys LSMAC_GPG_KEY=$fingerprint \
+  GNUPGHOME=$keys LSMAC_GPG_KEY=$fingerprint LSMAC_CONTACT="lsmac fleet test <fleet-test@lsmac.invalid>" \
     LSMAC_RELEASE_URL=$url packaging/release.sh "$work/next-release") >"$work/next.log" 2>&1 ||
   { cat "$work/next.log"; exit 1; }
 serve "$work/next-release"
 playbook upgrade listed -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint"
 check "upgrade: every host now holds lsmac $next" installed "$next-1"
+# Run again, every host up to date: none reads an index or fetches a
+# package; only the controller reads the signed InRelease. The release's
+# collection, installed as Ansible users install one, writes the same report.
+served_to_hosts() { grep -cE '^10\.77\.0\.1[0-9] ' "$work/http.log"; }
+fetched=$(served_to_hosts)
+playbook up-to-date listed -e lsmac_repository_url="$url" -e lsmac_key_fingerprint="$fingerprint"
+check "up-to-date: no host fetched anything from the repository" eval '[ "$(served_to_hosts)" = "$fetched" ]'
+check "up-to-date: every host still holds lsmac $next" installed "$next-1"
+ansible-galaxy collection install -p "$work/collections" "$work/next-release/lsmac-fleet-$next.tar.gz" >/dev/null || exit 1
+cp "$work/up-to-date.csv" "$work/up-to-date-playbook.csv"
+fleet_playbook=lsmac.fleet.report playbook up-to-date listed -e lsmac_repository_url="$url" \
+  -e lsmac_key_fingerprint="$fingerprint"
+check "up-to-date: the collection's lsmac.fleet.report writes the same report" \
+  cmp "$work/up-to-date.csv" "$work/up-to-date-playbook.csv"
 
 # Hostile hosts. lose_host: a stand-in that takes its host down as a crash
 # or a reboot does: it kills the host's sshd daemon and every sshd it runs
@@ -269,7 +292,10 @@ playbook hung hung -e lsmac_install=none -e lsmac_timeout=8
 rm "$work/h3/usr/bin/python3" && ln -s "$python" "$work/h3/usr/bin/python3"
 # No host answers: h1 is down since the hostile run, h2 and h3 go down while
 # lsmac is installed, and h4's installation never ends, by stand-ins for what
-# the installation runs first on PATH.
+# the installation runs first on PATH. Each has lost its lsmac, so that the
+# installation runs.
+chroot "$work/h2" dpkg -r lsmac >/dev/null && rpm --root "$work/h3" -e lsmac && chroot "$work/h4" dpkg -r lsmac >/dev/null ||
+  exit 1
 stand_in_at 2 /usr/local/bin/apt-get "$lose_host"
 stand_in_at 3 /usr/local/bin/gpg "$lose_host"
 stand_in_at 4 /usr/local/bin/apt-get "exec sleep 1000"

@@ -129,7 +129,7 @@ done
 # What the release holds, signed and not: the artifacts, each with its bill
 # of materials, and the repositories.
 artifacts() {
-  echo "lsmac-$version.tar.gz"
+  echo "lsmac-$version.tar.gz lsmac-fleet-$version.tar.gz"
   while read -r target _ _ rpm_arch _; do
     if [ "$rpm_arch" = - ]; then
       echo "lsmac-$version-$target.zip lsmac-$version-$target.msi"
@@ -209,6 +209,15 @@ check "without the static C library, configuring stops and says so" eval "! newc
 check "with -DLSMAC_STATIC=OFF it builds" newcomer 'cmake -S . -B build-dynamic -DLSMAC_STATIC=OFF && cmake --build build-dynamic'
 check "and that lsmac lists what iproute2 implies" lists_implied build-dynamic/lsmac
 
+# The fleet report's collection installs as Ansible users install one, at
+# the release's version, and its playbook is there by its name.
+collection_installs() {
+  ansible-galaxy collection install -p "$work/collections" "$signed/lsmac-fleet-$version.tar.gz" >/dev/null &&
+    grep -q "\"version\": \"$version\"" "$work/collections/ansible_collections/lsmac/fleet/MANIFEST.json" &&
+    ANSIBLE_COLLECTIONS_PATH=$work/collections ansible-playbook --syntax-check -i localhost, lsmac.fleet.report
+}
+check "ansible-galaxy installs the collection, and ansible-playbook finds lsmac.fleet.report" collection_installs
+
 # A download: its checksum, signed.
 keyring=$signed/lsmac-archive-keyring.gpg
 check "sha256sum -c SHA256SUMS" eval "(cd '$signed' && sha256sum --quiet -c SHA256SUMS)"
@@ -224,18 +233,18 @@ primary_keys() { gpg --show-keys --with-colons "$1" | awk -F: '/^pub/ { getline;
 for file in "$keyring" "$signed/lsmac-archive-keyring.asc"; do
   check "${file##*/} holds the release key alone" eval "[ \"\$(primary_keys '$file')\" = $fingerprint ]"
 done
-# The playbook's check of a key a host fetched (contrib/ansible/release_key.py):
+# The playbook's check of a key a host fetched (contrib/ansible/playbooks/files/release_key.py):
 # the release's keyring is trusted, as it is; nothing else.
 # trusted FINGERPRINT KEY: the check puts KEY in place for FINGERPRINT.
 trusted() {
-  cp "$2" "$work/fetched" && python3 contrib/ansible/release_key.py "$1" "$work/fetched" "$work/trusted" &&
+  cp "$2" "$work/fetched" && python3 contrib/ansible/playbooks/files/release_key.py "$1" "$work/fetched" "$work/trusted" &&
     cmp "$2" "$work/trusted"
 }
 check "the playbook trusts the release's keyring" trusted "$fingerprint" "$keyring"
 # For rpm, the same key armored by the check itself, never the served text.
 trusted_armored() {
   cp "$keyring" "$work/fetched" &&
-    python3 contrib/ansible/release_key.py --armor "$fingerprint" "$work/fetched" "$work/trusted.asc" &&
+    python3 contrib/ansible/playbooks/files/release_key.py --armor "$fingerprint" "$work/fetched" "$work/trusted.asc" &&
     gpg --dearmor <"$work/trusted.asc" | cmp - "$keyring" &&
     rpm --dbpath "$work/armored-rpmdb" --import "$work/trusted.asc"
 }
@@ -247,6 +256,19 @@ for key in "$twin:$keyring" "$fingerprint:$work/two-keys.gpg" "$fingerprint:$wor
     "$fingerprint:$work/empty.gpg" "$fingerprint:$signed/lsmac-archive-keyring.asc"; do
   refused "the playbook given ${key#*:} for ${key%%:*}" trusted "${key%%:*}" "${key#*:}"
 done
+# The release's version, which the playbook reads on the controller from the
+# signed InRelease: that key's signature, not expired, or nothing.
+# released FINGERPRINT RELEASE: the version it reads there is this one.
+released() {
+  [ "$(python3 contrib/ansible/playbooks/files/release_key.py --version "$1" "file://$2")" = "$version" ]
+}
+check "the playbook reads the release's version from its signed InRelease" released "$fingerprint" "$signed"
+refused "the playbook reading the version with another key's fingerprint" released "$twin" "$signed"
+mkdir -p "$work/forged/apt/dists/stable" && cp "$keyring" "$work/forged/" &&
+  sed 's/^Version: .*/Version: 0.1/' "$signed/apt/dists/stable/InRelease" >"$work/forged/apt/dists/stable/InRelease"
+refused "the playbook reading the version from a changed InRelease" released "$fingerprint" "$work/forged"
+check "the playbook reading the version nine days on stops: InRelease expired" stops_with "InRelease expired on" \
+  faketime '+9 days' python3 contrib/ansible/playbooks/files/release_key.py --version "$fingerprint" "file://$signed"
 
 # The APT repository through apt, on a new state of its own, with the date
 # checks users have (this machine turns them off): installs lsmac, and
@@ -441,13 +463,13 @@ done
 check "two unsigned releases, on machines that differ, are the same files" diff -r "$unsigned" "$rebuilt"
 same_files() {
   local file
-  for file in lsmac-"$version".tar.gz *.deb apt/pool/main/l/lsmac/*.deb apt/dists/stable/main/*/Packages*; do
+  for file in lsmac-"$version".tar.gz lsmac-fleet-"$version".tar.gz *.deb apt/pool/main/l/lsmac/*.deb apt/dists/stable/main/*/Packages*; do
     cmp "$signed/$file" "$unsigned/$file" || return 1
   done
   # A signed Release is dated when it was signed, and expires.
   cmp <(grep -vE '^(Date|Valid-Until):' apt/dists/stable/Release) <(grep -v '^Date:' "$unsigned/apt/dists/stable/Release")
 }
-check "the tarball, every .deb and the APT index rebuild bit for bit" eval "(cd '$signed' && same_files)"
+check "the tarballs, every .deb and the APT index rebuild bit for bit" eval "(cd '$signed' && same_files)"
 # An .rpm's signature lies before its header and payload, which rpmsign leaves
 # as they were.
 signed_part() {

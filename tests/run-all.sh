@@ -46,7 +46,7 @@ fi
 packages=(cmake ninja-build g++ binutils libgtest-dev iproute2 util-linux strace python3 git clang
           libclang-rt-14-dev binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
           lintian mandoc man-db unzip rpm rpmlint apt-utils createrepo-c gpg gpgv osslsigncode openssl
-          ansible-core openssh-server wixl msitools uuid-runtime cpio dnf zypper nodejs python3-yaml mmdebstrap
+          ansible-core ansible-lint openssh-server wixl msitools uuid-runtime cpio dnf zypper nodejs python3-yaml mmdebstrap
           softhsm2 libengine-pkcs11-openssl faketime locales)
 while read -r _ triplet _; do packages+=("g++-$triplet"); done <<<"$linux_targets"
 [ -n "$skip_i386" ] || packages+=(wine32:i386)
@@ -54,7 +54,7 @@ packaging/install-packages.sh "${packages[@]}"
 # Every tool the tests call, where they call it.
 tools=(cmake ninja g++ clang++ as ld readelf objdump strings ip unshare prlimit setpriv strace python3 git
        lintian mandoc man unzip dpkg-deb rpm rpmbuild rpmlint sha256sum x86_64-w64-mingw32-objdump
-       apt-ftparchive createrepo_c gpg gpgv osslsigncode openssl rpmsign rpmkeys ansible-playbook ssh ssh-keygen
+       apt-ftparchive createrepo_c gpg gpgv osslsigncode openssl rpmsign rpmkeys ansible-playbook ansible-galaxy ansible-lint ssh ssh-keygen
        /usr/sbin/sshd wixl msibuild msiinfo msiextract uuidgen rpm2cpio cpio dnf zypper node npm mmdebstrap cc
        softhsm2-util faketime localedef iconv
        /usr/lib/wine/wine64 /usr/lib/wine/wineserver)

@@ -1,17 +1,27 @@
 #!/usr/bin/env python3
-"""Run on a host by lsmac.yml: puts the release key DOWNLOADED in place as
-KEYRING only if it is one OpenPGP key, and that key's fingerprint is
-FINGERPRINT; otherwise removes it, says why on standard error and exits 1,
-and neither apt nor rpm is told to trust it. With --armor, KEYRING is the
+"""Run on a host by the fleet playbook: puts the release key DOWNLOADED in
+place as KEYRING only if it is one OpenPGP key, and that key's fingerprint
+is FINGERPRINT; otherwise removes it, says why on standard error and exits
+1, and neither apt nor rpm is told to trust it. With --armor, KEYRING is the
 key ASCII-armored, the only form rpm imports. Python's standard library
 alone: hosts need not have gpg.
 
+Run on the controller with --version: prints the version of the release
+published at URL, as its APT repository's InRelease states it, signed by
+that key and not expired; otherwise says why and exits 1. This needs gpgv.
+
     release_key.py [--armor] FINGERPRINT DOWNLOADED KEYRING
+    release_key.py --version FINGERPRINT URL
 """
 import base64
+import email.utils
 import hashlib
 import os
+import subprocess
 import sys
+import tempfile
+import time
+import urllib.request
 
 PUBLIC_KEY = 6
 
@@ -51,16 +61,20 @@ def armored(data):
                       "-----END PGP PUBLIC KEY BLOCK-----", ""]).encode()
 
 
-def main(pinned, downloaded, keyring, armor):
-    pinned = pinned.replace(" ", "").upper()
-    with open(downloaded, "rb") as key:
-        data = key.read()
+def untrusted(pinned, data):
+    """Why DATA is not the one key PINNED names, or None."""
     try:
         found = [fingerprint(body) for tag, body in packets(data) if tag == PUBLIC_KEY]
-        why = ("it holds no key" if not found else "it holds %d keys" % len(found) if len(found) > 1 else
-               "its fingerprint is %s, not %s" % (found[0], pinned) if found[0] != pinned else None)
     except ValueError as error:
-        why = str(error)
+        return str(error)
+    return ("it holds no key" if not found else "it holds %d keys" % len(found) if len(found) > 1 else
+            "its fingerprint is %s, not %s" % (found[0], pinned) if found[0] != pinned else None)
+
+
+def install(pinned, downloaded, keyring, armor):
+    with open(downloaded, "rb") as key:
+        data = key.read()
+    why = untrusted(pinned, data)
     if why:
         os.remove(downloaded)
         sys.exit("the release key was not trusted: %s" % why)
@@ -71,9 +85,36 @@ def main(pinned, downloaded, keyring, armor):
     os.replace(downloaded, keyring)
 
 
+def released_version(pinned, url):
+    def fetch(path):
+        with urllib.request.urlopen(url + path, timeout=60) as reply:
+            return reply.read()
+    key = fetch("/lsmac-archive-keyring.gpg")
+    why = untrusted(pinned, key)
+    if why:
+        sys.exit("the release key was not trusted: %s" % why)
+    with tempfile.NamedTemporaryFile() as keyring:
+        keyring.write(key)
+        keyring.flush()
+        checked = subprocess.run(["gpgv", "--keyring", keyring.name, "--output", "-", "-"],
+                                 input=fetch("/apt/dists/stable/InRelease"), capture_output=True)
+    if checked.returncode != 0:
+        sys.exit("InRelease is not signed by the release key: %s" % checked.stderr.decode(errors="replace").strip())
+    fields = dict(line.split(": ", 1) for line in checked.stdout.decode().splitlines() if ": " in line)
+    if "Valid-Until" not in fields or "Version" not in fields:
+        sys.exit("InRelease states no Valid-Until or no Version")
+    if email.utils.parsedate_to_datetime(fields["Valid-Until"]).timestamp() < time.time():
+        sys.exit("InRelease expired on %s" % fields["Valid-Until"])
+    print(fields["Version"])
+
+
 if __name__ == "__main__":
     arguments = sys.argv[1:]
+    if arguments[:1] == ["--version"] and len(arguments) == 3:
+        released_version(arguments[1].replace(" ", "").upper(), arguments[2].rstrip("/"))
+        sys.exit(0)
     armor = arguments[:1] == ["--armor"]
     if len(arguments) - armor != 3:
-        sys.exit("usage: release_key.py [--armor] FINGERPRINT DOWNLOADED KEYRING")
-    main(*arguments[armor:], armor)
+        sys.exit("usage: release_key.py [--armor] FINGERPRINT DOWNLOADED KEYRING\n"
+                 "       release_key.py --version FINGERPRINT URL")
+    install(arguments[armor].replace(" ", "").upper(), *arguments[armor + 1:], armor)
