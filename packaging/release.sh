@@ -126,7 +126,7 @@ collection=lsmac-fleet-$version.tar.gz
 cp -rL "$source/contrib/ansible" "$work/collection-source"
 sed -i "s|^version: .*|version: $version|; s|^repository: .*|repository: $url|" "$work/collection-source/galaxy.yml"
 mkdir -p "$work/collection/files"
-ansible-galaxy collection build "$work/collection-source" --output-path "$work/collection" >"$work/collection.log" 2>&1 ||
+LC_ALL=C.UTF-8 ansible-galaxy collection build "$work/collection-source" --output-path "$work/collection" >"$work/collection.log" 2>&1 ||
   { cat "$work/collection.log" >&2; die "cannot build the Ansible collection"; }
 tar -xzf "$work/collection/$collection" -C "$work/collection/files"
 (cd "$work/collection/files" && tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" -cf - \
