@@ -78,7 +78,7 @@ def bom(version, commit, artifact, built_using):
     data = artifact.read_bytes()
     epoch = int(os.environ["SOURCE_DATE_EPOCH"])
     timestamp = datetime.datetime.fromtimestamp(epoch, datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
-    supplier = {"name": DEVELOPERS["name"], "contact": [{"email": DEVELOPERS["email"]}]}
+    supplier = {"name": DEVELOPERS["name"]}
     lsmac = {"supplier": supplier, "authors": [DEVELOPERS], "version": version,
              "licenses": [{"license": {"id": "MIT"}}]}
     root = {"type": "file", "bom-ref": artifact.name, **lsmac, "name": artifact.name, "hashes": hashes(data)}
