@@ -12,14 +12,17 @@
 # repositories served over HTTP from the controller with a forged .repo file:
 # first with another key's fingerprint given, then with another key served
 # after the release key, both refused by every host, then as they should be;
-# again from a newer release, which must replace lsmac on every host; with
+# again from a newer release, which must replace lsmac on every host; again,
+# every host up to date, which must fetch nothing, and once more through the
+# release's collection (lsmac.fleet.report), whose report must match; with
 # hostile stand-ins for lsmac (one takes its host down, one prints a formula
 # and lines that are not address lines, one fails with a formula, one prints
 # nothing, and in a run of its own one that never returns, beside a host
 # whose Python never answers); and with no host answering, over an older
 # report: each down or cut off since, or going down or hanging while lsmac is
 # installed. Every host's rows must be what `ip -o link` reports there, or its
-# reason; the run must fail.
+# reason; the run must fail. The collection must pass ansible-lint's
+# production profile.
 #
 #   fleet.sh LSMAC RELEASE KEYS ROOT
 #
