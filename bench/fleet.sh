@@ -75,10 +75,7 @@ done
 for address in $(cat "$work/addresses"); do
   host_answers "$address" || die "$address does not answer"
 done
-for _ in $(seq 100); do
-  ip netns exec "$controller" bash -c "echo >/dev/tcp/10.78.0.1/8080" 2>/dev/null && break
-  sleep 0.1
-done
+host_answers 10.78.0.1 8080 || die "the repository's server does not answer"
 
 cat >"$work/floor.yml" <<'EOF'
 - name: Run lsmac

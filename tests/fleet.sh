@@ -103,10 +103,7 @@ serve() {
   ip netns exec "$controller" /usr/bin/python3 -m http.server 8080 --bind 10.77.0.1 --directory "$1" \
     2>>"$work/http.log" >/dev/null &
   server=$!
-  for _ in $(seq 100); do
-    ip netns exec "$controller" bash -c "echo >/dev/tcp/10.77.0.1/8080" 2>/dev/null && return
-    sleep 0.1
-  done
+  host_answers 10.77.0.1 8080
 }
 
 # The rows each run should give, as extended regular expressions, one for

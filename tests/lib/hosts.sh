@@ -6,7 +6,7 @@
 #                                      (PREFIX-controller), its bridge at ADDRESS
 #   host_add NAME ADDRESS/LENGTH       the host's namespace, PREFIX-NAME, its
 #                                      eth0 on the bridge at ADDRESS
-#   host_answers ADDRESS               waits until ADDRESS answers on port 22
+#   host_answers ADDRESS [PORT]        waits until ADDRESS answers on PORT (22)
 #   hosts_end                          ends every process in the namespaces,
 #                                      sshds started elsewhere among them, and
 #                                      removes the namespaces
@@ -31,7 +31,7 @@ host_add() {
 host_answers() {
   local try
   for try in $(seq 100); do
-    ip netns exec "$controller" bash -c "echo >/dev/tcp/$1/22" 2>/dev/null && return 0
+    ip netns exec "$controller" bash -c "echo >/dev/tcp/$1/${2:-22}" 2>/dev/null && return 0
     sleep 0.1
   done
   return 1
