@@ -3,9 +3,9 @@
 # the packages of every target built from that tarball, the fleet report's
 # Ansible collection, a bill of materials beside each, SHA256SUMS, APT and
 # RPM repositories, and winget and Scoop manifests; signed with the keys the
-# environment names. Every file rebuilds
-# bit for bit from the commit (its time is SOURCE_DATE_EPOCH's unless that is
-# set). As root on Debian 12 (amd64): it installs what it needs.
+# environment names. Every file rebuilds bit for bit from the commit (its
+# time is SOURCE_DATE_EPOCH's unless that is set). As root on Debian 12
+# (amd64): it installs what it needs.
 #
 #   packaging/release.sh OUTDIR
 #
