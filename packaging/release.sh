@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Makes the release of the checked-out commit in OUTDIR: the source tarball,
 # the packages of every target built from that tarball, the fleet report's
-# Ansible collection, a bill of materials beside each, SHA256SUMS, APT and
-# RPM repositories, and winget and Scoop manifests; signed with the keys the
-# environment names. Every file rebuilds bit for bit from the commit (its
+# Ansible collection, a bill of materials beside each, SHA256SUMS, the
+# provenance of every file it names, APT and RPM repositories, and winget
+# and Scoop manifests; signed with the keys the environment names. Every file rebuilds bit for bit from the commit (its
 # time is SOURCE_DATE_EPOCH's unless that is set). As root on Debian 12
 # (amd64): it installs what it needs.
 #
@@ -19,6 +19,9 @@
 #                       MSIs (packaging/windows/codesign.sh)
 # LSMAC_PKCS11_MODULE   the PKCS#11 module and the PIN of a key in a token
 # LSMAC_PKCS11_PIN
+# LSMAC_PROVENANCE_KEY  the key that signs lsmac-VERSION.intoto.jsonl: an
+#                       Ed25519 or ECDSA P-256 PEM file, or an ECDSA P-256
+#                       pkcs11: URI; its public half is lsmac-provenance.pem
 # LSMAC_TIMESTAMP_URL   RFC 3161 time-stamp authorities for those signatures
 # LSMAC_RELEASE_URL     where the release will be served, for rpm/lsmac.repo
 #                       and the manifests (default file:///srv/lsmac; winget
@@ -38,14 +41,15 @@ die() { echo "packaging/release.sh: $*" >&2; exit 1; }
 out=$(realpath -m "$1")
 [ ! -e "$out" ] || [ -z "$(ls -A "$out")" ] || die "$out is not empty"
 gpg_key=${LSMAC_GPG_KEY:-} cert=${LSMAC_CODESIGN_CERT:-} key=${LSMAC_CODESIGN_KEY:-}
+provenance_key=${LSMAC_PROVENANCE_KEY:-}
 contact=${LSMAC_CONTACT:-}
 [ -z "$gpg_key" ] || [ -n "$contact" ] ||
   die "a signed release is published: LSMAC_CONTACT names its publisher, as \"Name <address>\", where reports reach them"
 if [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then
   die "LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY go together"
 fi
-case $key in
-  pkcs11:*) [ -n "${LSMAC_PKCS11_MODULE:-}" ] || die "LSMAC_CODESIGN_KEY=$key is in a token: LSMAC_PKCS11_MODULE names its module" ;;
+case $key$provenance_key in
+  *pkcs11:*) [ -n "${LSMAC_PKCS11_MODULE:-}" ] || die "a key is in a token: LSMAC_PKCS11_MODULE names its module" ;;
 esac
 url=${LSMAC_RELEASE_URL:-file:///srv/lsmac}
 targets=$(grep -v '^#' packaging/targets)
@@ -83,6 +87,16 @@ if [ -n "$cert" ]; then
     "signatures carry no timestamp, and stop verifying when LSMAC_CODESIGN_CERT expires" >&2
 fi
 [ -z "$gpg_key" ] || check_release_key
+if [ -n "$provenance_key" ]; then
+  public_key "$provenance_key" >"$work/provenance.pem" 2>"$work/openssl.log" ||
+    die "cannot read LSMAC_PROVENANCE_KEY=$provenance_key: $(grep -v '^Engine ' "$work/openssl.log" | head -1)"
+  # The pkcs11 engine signs with ECDSA, not Ed25519.
+  case $(openssl pkey -pubin -in "$work/provenance.pem" -noout -text) in
+    "ED25519 Public-Key"*) [[ $provenance_key != pkcs11:* ]] ;;
+    *"NIST CURVE: P-256"*) ;;
+    *) false ;;
+  esac || die "LSMAC_PROVENANCE_KEY=$provenance_key is not a key it signs with: an Ed25519 or ECDSA P-256 PEM file, or an ECDSA P-256 key in a token"
+fi
 
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
   echo "packaging/release.sh: the work tree has changes that are not committed; the release is of $(git rev-parse --short HEAD)" >&2
@@ -112,6 +126,12 @@ build() {
   # What each package's executable carries, for its bill of materials.
   local file
   for file in "${made[@]}"; do printf '%s\t%s\n' "${file##*/}" "$(cat "$dir/built-using")"; done >>"$work/built-using"
+  # And what built them, for the provenance.
+  local tools="cmake ninja-build dpkg-dev rpm"
+  [ "${2:-}" != windows ] || tools="cmake ninja-build wixl msitools${cert:+ osslsigncode}"
+  local compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$dir/CMakeCache.txt")
+  printf '%s\t%s\t%s\t%s\n' "$1" "$(printf '%s ' "${made[@]##*/}")" "$(cat "$dir/built-using")" \
+    "$(packaging/toolchain-packages.sh "$compiler" | tr ',' '\n' | awk '{ print $1 }' | paste -sd' ') $tools" >>"$work/builds"
 }
 build amd64
 while read -r target _ _ rpm_arch _; do
@@ -140,6 +160,7 @@ else
   unsigned="SHA256SUMS, the .rpm packages and the APT and RPM repositories (no LSMAC_GPG_KEY)"
 fi
 [ -n "$cert" ] || unsigned+="${unsigned:+; }lsmac.exe and the MSIs (no LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY)"
+[ -n "$provenance_key" ] || unsigned+="${unsigned:+; }the provenance, not made (no LSMAC_PROVENANCE_KEY)"
 # sign FILE SIGNATURE: a detached, armored signature, when there is a key.
 sign() { [ -z "$gpg_key" ] || gpg --batch --yes --local-user "$gpg_key" --armor --detach-sign -o "$2" "$1"; }
 
@@ -150,8 +171,20 @@ packaging/sbom.py "$version" "$commit" "$out/$collection"
 while IFS=$'\t' read -r file built_using; do
   packaging/sbom.py "$version" "$commit" "$out/$file" "$built_using"
 done <"$work/built-using"
-(cd "$out" && sha256sum "$tarball" "$collection" *.deb *.rpm *.zip *.msi *.cdx.json winget/* scoop/* >SHA256SUMS)
+[ -z "$provenance_key" ] || cp "$work/provenance.pem" "$out/lsmac-provenance.pem"
+(cd "$out" && sha256sum "$tarball" "$collection" *.deb *.rpm *.zip *.msi *.cdx.json winget/* scoop/* \
+  ${provenance_key:+lsmac-provenance.pem} >SHA256SUMS)
 sign "$out/SHA256SUMS" "$out/SHA256SUMS.asc"
+if [ -n "$provenance_key" ]; then
+  # The release variables that change what it makes.
+  parameters=$(python3 -c 'import json, sys; print(json.dumps(dict(zip(sys.argv[1::2], sys.argv[2::2]))))' \
+    version "$version" sourceDateEpoch "$SOURCE_DATE_EPOCH" releaseUrl "$url" contact "$contact" gpgKey "$gpg_key" \
+    codesignCertificate "$([ -z "$cert" ] || openssl x509 -noout -fingerprint -sha256 -in "$cert" | sed 's/.*=//')")
+  engine=()
+  [[ $provenance_key != pkcs11:* ]] || engine=(env OPENSSL_CONF="$work/engine.cnf")
+  "${engine[@]}" packaging/provenance.py "$out" "$version" "$commit" "$work/builds" "$parameters" \
+    "$provenance_key" "$out/lsmac-provenance.pem" || die "cannot sign the provenance with LSMAC_PROVENANCE_KEY=$provenance_key"
+fi
 
 # The APT repository: deb [signed-by=KEYRING] URL/apt stable main
 apt=$out/apt release=$out/apt/dists/stable
