@@ -2,8 +2,9 @@
 # The release as its users and its rebuilders check it. Makes one release
 # signed with throwaway keys made here (the code-signing key in a SoftHSM2
 # token, its signatures timestamped by an authority run here, its
-# certificate valid for a day), and two without keys from clones at
-# other paths, the second as a rebuilder's machine differs (host name, time
+# certificate valid for a day, the provenance's key there too), and two
+# without those keys, their provenance signed with one Ed25519 key file, from
+# clones at other paths, the second as a rebuilder's machine differs (host name, time
 # zone, locale, umask); then runs every check a user makes on the signed one,
 # each also against a copy broken on purpose, which it must refuse, and
 # compares the releases as a rebuilder would: the two unsigned ones are the
@@ -50,7 +51,9 @@ export SOFTHSM2_CONF=$work/softhsm2.conf LSMAC_PKCS11_MODULE=/usr/lib/softhsm/li
 mkdir "$work/tokens" && printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$work/tokens" >"$SOFTHSM2_CONF"
 softhsm2-util --init-token --free --label lsmac --pin "$LSMAC_PKCS11_PIN" --so-pin 31415 >/dev/null
 openssl genrsa -out "$work/other.key" 2048 2>/dev/null
-for key in codesign:01 other:02; do
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/provenance.key"
+openssl genpkey -algorithm ed25519 -out "$work/provenance-ed25519.key"
+for key in codesign:01 other:02 provenance:03; do
   openssl pkcs8 -topk8 -nocrypt -in "$work/${key%:*}.key" -out "$work/key.p8" &&
     softhsm2-util --import "$work/key.p8" --token lsmac --label "${key%:*}" --id "${key#*:}" \
       --pin "$LSMAC_PKCS11_PIN" >/dev/null && rm "$work/key.p8"
@@ -81,9 +84,10 @@ export LSMAC_RELEASE_URL=${LSMAC_RELEASE_URL:-https://releases.lsmac.invalid/$ve
 export LSMAC_CONTACT='lsmac release test <release-test@lsmac.invalid>'
 # The first time-stamp authority does not answer; the second does.
 LSMAC_GPG_KEY=$fingerprint LSMAC_APT_VALID_DAYS=7 LSMAC_CODESIGN_CERT=$work/codesign.crt LSMAC_CODESIGN_KEY=$token_key \
-  LSMAC_TIMESTAMP_URL="http://127.0.0.1:1 http://127.0.0.1:$port" \
+  LSMAC_TIMESTAMP_URL="http://127.0.0.1:1 http://127.0.0.1:$port" LSMAC_PROVENANCE_KEY='pkcs11:token=lsmac;object=provenance' \
   packaging/release.sh "$signed" >"$work/signed.log" 2>&1 || { cat "$work/signed.log"; exit 1; }
 unset LSMAC_GPG_KEY LSMAC_APT_VALID_DAYS LSMAC_CODESIGN_CERT LSMAC_CODESIGN_KEY LSMAC_TIMESTAMP_URL
+export LSMAC_PROVENANCE_KEY=$work/provenance-ed25519.key
 git clone -q . "$work/elsewhere/lsmac"
 "$work/elsewhere/lsmac/packaging/release.sh" "$unsigned" >"$work/unsigned.log" 2>&1 || { cat "$work/unsigned.log"; exit 1; }
 git clone -q . "$work/rebuilder/src/lsmac"
@@ -121,6 +125,8 @@ names_publisher() {
     [ "$(rpm -qp --qf '%{PACKAGER}' "$signed/lsmac-${version}-1.x86_64.rpm" 2>/dev/null)" = "$LSMAC_CONTACT" ]
 }
 check "its packages name the publisher as maintainer and packager" names_publisher
+check "a release with a provenance key of another type (RSA) stops" stops_with "LSMAC_PROVENANCE_KEY=$work/other.key is not a key it signs with" \
+  env LSMAC_PROVENANCE_KEY="$work/other.key" packaging/release.sh "$work/bad"
 for key in "$work/other.key" "pkcs11:token=lsmac;object=other"; do
   check "a release with a certificate and another key ($key) stops" stops_with "cannot sign lsmac.exe: LSMAC_CODESIGN_KEY" \
     env LSMAC_CODESIGN_CERT="$work/codesign.crt" LSMAC_CODESIGN_KEY="$key" packaging/release.sh "$work/bad"
@@ -152,13 +158,14 @@ holds() {
 }
 # Every file a user downloads beside SHA256SUMS is named in it.
 all_summed() {
-  cmp <({ cd "$1" && ls -p | grep -v / | grep -vE '^(SHA256SUMS|lsmac-archive-keyring)'; echo "$manifests" | tr ' ' '\n'; } |
+  cmp <({ cd "$1" && ls -p | grep -v / | grep -vE '^(SHA256SUMS|lsmac-archive-keyring|.*\.intoto\.jsonl$)'; echo "$manifests" | tr ' ' '\n'; } |
          LC_ALL=C sort) <(sed 's/^[0-9a-f]*  //' "$1/SHA256SUMS" | LC_ALL=C sort)
 }
 signatures=(SHA256SUMS.asc apt/dists/stable/InRelease apt/dists/stable/Release.gpg rpm/repodata/repomd.xml.asc
             lsmac-archive-keyring.gpg lsmac-archive-keyring.asc)
-check "the signed release holds every artifact and signature" holds "$signed" "${signatures[@]}"
-check "the unsigned release holds every artifact" holds "$unsigned"
+provenance=lsmac-$version.intoto.jsonl
+check "the signed release holds every artifact and signature" holds "$signed" "${signatures[@]}" $provenance lsmac-provenance.pem
+check "the unsigned release holds every artifact" holds "$unsigned" $provenance lsmac-provenance.pem
 check "SHA256SUMS names every artifact, bill of materials and manifest" all_summed "$signed"
 check "the unsigned release says what it left unsigned" grep -qxF \
   "packaging/release.sh: unsigned: SHA256SUMS, the .rpm packages and the APT and RPM repositories (no LSMAC_GPG_KEY); lsmac.exe and the MSIs (no LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY)" \
@@ -434,11 +441,14 @@ check "the winget and Scoop manifests name every Windows package with its hash" 
 # the package names (the .deb in Built-Using, the others in NOTICES).
 # Not --prefix: npm would then read its global configuration, and the
 # certificate authorities it names, from under that folder.
-mkdir "$work/cyclonedx" && echo '{"private": true}' >"$work/cyclonedx/package.json"
-(cd "$work/cyclonedx" && npm install --silent --no-audit --no-fund --omit=optional --ignore-scripts \
-  @cyclonedx/cyclonedx-library@6.13.1 ajv@8.17.1 ajv-formats@3.0.1 ajv-formats-draft2019@1.6.1) >"$work/npm.log" 2>&1 ||
+# Sigstore's verifier too, for the provenance, every package of it pinned.
+mkdir "$work/npm" && echo '{"private": true}' >"$work/npm/package.json"
+(cd "$work/npm" && npm install --silent --no-audit --no-fund --omit=optional --ignore-scripts \
+  @cyclonedx/cyclonedx-library@6.13.1 ajv@8.17.1 ajv-formats@3.0.1 ajv-formats-draft2019@1.6.1 \
+  @sigstore/verify@3.1.1 @sigstore/bundle@4.0.0 @sigstore/core@3.2.1 @sigstore/protobuf-specs@0.5.2) >"$work/npm.log" 2>&1 ||
   { cat "$work/npm.log"; exit 1; }
-# sbom_fits ARTIFACT: unpacks it and checks its bill of materials.
+# sbom_fits ARTIFACT: unpacks it and checks its bill of materials, and that
+# the provenance names the same commit and Debian sources for it.
 sbom_fits() {
   local unpacked=$work/sbom/${1##*/} carried="" exe notices
   mkdir -p "$unpacked" && cd "$unpacked" || return 1
@@ -451,12 +461,61 @@ sbom_fits() {
   exe=$(find . -path '*/bin/lsmac' -o -name lsmac.exe) notices=$(find . -name NOTICES)
   [ -n "$carried" ] || [ -z "$notices" ] ||
     carried=$(sed -n "s/^Of Debian's source packages it carries: \(.*\)\.$/\1/p" "$notices")
-  NODE_PATH=$work/cyclonedx/node_modules node "$OLDPWD/tests/sbom.js" "$1.cdx.json" "$1" ${exe:+"$exe" "$carried"}
+  LSMAC_PROVENANCE=$signed/$provenance NODE_PATH=$work/npm/node_modules node "$OLDPWD/tests/sbom.js" "$1.cdx.json" "$1" ${exe:+"$exe" "$carried"}
 }
 for artifact in $(artifacts); do
-  check "$artifact.cdx.json fits $artifact" eval "(sbom_fits '$signed/$artifact')"
+  check "$artifact.cdx.json fits $artifact and its provenance" eval "(sbom_fits '$signed/$artifact')"
 done
 
+# The provenance, checked by Sigstore's verifier and apart by the README's
+# check with openssl over DSSE's pre-authentication encoding: every envelope
+# and every file SHA256SUMS names; and each thing a forger changes refused.
+# sigstore_check / openssl_check RELEASE PEM PROVENANCE FILE...: checks the
+# FILEs of RELEASE.
+summed() { sed 's/^[0-9a-f]*  //' "$1/SHA256SUMS"; }
+sigstore_check() {
+  (cd "$1" && NODE_PATH=$work/npm/node_modules node "$project/packaging/verify-provenance.js" "$2" "$3" "${@:4}")
+}
+readme_openssl=$(sed -n '/^### How it was made/,/^### /p' README.md | awk '/^```/ { n++; next } n == 3' | sed "s/VERSION/$version/g")
+openssl_check() {
+  local folder=$work/openssl-check
+  rm -rf "$folder" && mkdir "$folder" && cp "$2" "$folder/lsmac-provenance.pem" && cp "$3" "$folder/$provenance" &&
+    (cd "$1" && cp --parents "${@:4}" "$folder") && (cd "$folder" && bash -c "$readme_openssl")
+}
+subjects() {
+  python3 -c 'import base64, json, sys
+for line in open(sys.argv[1]):
+    for subject in json.loads(base64.b64decode(json.loads(line)["payload"]))["subject"]:
+        print(subject["digest"]["sha256"] + "  " + subject["name"])' "$1"
+}
+check "the provenance's subjects are the files SHA256SUMS names, each once, with their SHA-256" \
+  eval "cmp <(subjects '$signed/$provenance' | sort) <(sort '$signed/SHA256SUMS')"
+deb=lsmac_${version}-1_amd64.deb
+mkdir "$work/changed-file" && cp "$(broken "$signed/$deb")" "$work/changed-file/$deb"
+# The commit the first statement names, changed under its signature.
+python3 -c 'import base64, json, sys
+lines = open(sys.argv[1]).readlines()
+envelope = json.loads(lines[0])
+payload = base64.b64decode(envelope["payload"]).replace(sys.argv[2].encode(), b"0" * 40)
+envelope["payload"] = base64.b64encode(payload).decode()
+open(sys.argv[3], "w").write(json.dumps(envelope) + "\n" + "".join(lines[1:]))' "$signed/$provenance" "$(git rev-parse HEAD)" \
+  "$work/changed-payload.jsonl"
+# A provenance signed with the right key that leaves out one file.
+mkdir "$work/missing" && grep -v " $deb\$" "$unsigned/SHA256SUMS" >"$work/missing/SHA256SUMS" &&
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) packaging/provenance.py "$work/missing" "$version" "$(git rev-parse HEAD)" \
+    /dev/null '{}' "$work/provenance-ed25519.key" "$unsigned/lsmac-provenance.pem"
+for checker in sigstore openssl; do
+  check "$checker: the signed release's provenance (ECDSA P-256 in the token) holds for every file" \
+    ${checker}_check "$signed" "$signed/lsmac-provenance.pem" "$signed/$provenance" $(summed "$signed")
+  check "$checker: the unsigned release's (Ed25519) holds for every file" \
+    ${checker}_check "$unsigned" "$unsigned/lsmac-provenance.pem" "$unsigned/$provenance" $(summed "$unsigned")
+  refused "$checker: a changed file" ${checker}_check "$work/changed-file" "$signed/lsmac-provenance.pem" "$signed/$provenance" $deb
+  refused "$checker: a changed payload" \
+    ${checker}_check "$signed" "$signed/lsmac-provenance.pem" "$work/changed-payload.jsonl" $(summed "$signed")
+  refused "$checker: another key" ${checker}_check "$signed" "$unsigned/lsmac-provenance.pem" "$signed/$provenance" $(summed "$signed")
+  refused "$checker: a file the provenance leaves out" \
+    ${checker}_check "$unsigned" "$unsigned/lsmac-provenance.pem" "$work/missing/$provenance" $deb
+done
 
 # Bit for bit: the two unsigned releases hold the same files, and every file
 # that carries no signature is the same in the signed one.

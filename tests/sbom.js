@@ -1,6 +1,8 @@
 // Checks a release file's bill of materials: valid CycloneDX 1.6 by the
 // CycloneDX project's own validator, its hashes those of the file and of the
 // executable inside, and its libraries exactly the source packages given.
+// With LSMAC_PROVENANCE, the statement there whose subject is ARTIFACT names
+// the same commit, and the same source packages, at the same versions.
 //
 //   node sbom.js SBOM ARTIFACT [EXECUTABLE 'glibc (= 2.36-9), gcc-12 (= 12.2.0-14)']
 const crypto = require('crypto');
@@ -28,6 +30,18 @@ const same = (name, found, expected) => {
     const libraries = components.filter((c) => c.type === 'library').map((c) => `${c.name} (= ${c.version})`);
     same('the libraries', libraries.sort(), builtUsing.split(',').map((entry) => entry.trim()).sort());
     same('the operating system', components.filter((c) => c.type === 'operating-system').map((c) => `${c.name} ${c.version}`), ['debian 12']);
+  }
+  if (process.env.LSMAC_PROVENANCE) {
+    const name = artifact.split('/').pop();
+    const statements = fs.readFileSync(process.env.LSMAC_PROVENANCE, 'utf8').split('\n').filter((line) => line)
+      .map((line) => JSON.parse(Buffer.from(JSON.parse(line).payload, 'base64').toString('utf8')))
+      .filter((statement) => statement.subject.some((subject) => subject.name === name));
+    same('the statements naming it', statements.length, 1);
+    const dependencies = statements[0]?.predicate.buildDefinition.resolvedDependencies || [];
+    same('the provenance\'s commit', dependencies.filter((d) => d.digest?.gitCommit).map((d) => d.digest.gitCommit),
+      bom.metadata.properties.filter((p) => p.name === 'lsmac:commit').map((p) => p.value));
+    same('the provenance\'s source packages', dependencies.map((d) => d.uri).filter((uri) => uri?.includes('?arch=source&')).sort(),
+      components.filter((c) => c.type === 'library').map((c) => c.purl).sort());
   }
   if (problems.length) {
     console.log(problems.join('\n'));
