@@ -476,11 +476,15 @@ summed() { sed 's/^[0-9a-f]*  //' "$1/SHA256SUMS"; }
 sigstore_check() {
   (cd "$1" && NODE_PATH=$work/npm/node_modules node "$project/packaging/verify-provenance.js" "$2" "$3" "${@:4}")
 }
-readme_openssl=$(sed -n '/^### How it was made/,/^### /p' README.md | awk '/^```/ { n++; next } n == 3' | sed "s/VERSION/$version/g")
+# The README's check, of the FILEs given rather than its example.
+readme_openssl=$(sed -n '/^### How it was made/,/^### /p' README.md | awk '/^```/ { n++; next } n == 3' |
+  sed 's/^for file in lsmac_VERSION-1_amd64\.deb; do$/for file in "$@"; do/' | sed "s/VERSION/$version/g")
 openssl_check() {
   local folder=$work/openssl-check
-  rm -rf "$folder" && mkdir "$folder" && cp "$2" "$folder/lsmac-provenance.pem" && cp "$3" "$folder/$provenance" &&
-    (cd "$1" && cp --parents "${@:4}" "$folder") && (cd "$folder" && bash -c "$readme_openssl")
+  grep -q '^for file in "\$@"; do$' <<<"$readme_openssl" || { echo "the README's openssl check names no download"; return 1; }
+  rm -rf "$folder" && mkdir "$folder" && (cd "$1" && cp --parents "${@:4}" "$folder") &&
+    cp -f "$2" "$folder/lsmac-provenance.pem" && cp "$3" "$folder/$provenance" &&
+    (cd "$folder" && bash -c "$readme_openssl" - "${@:4}")
 }
 subjects() {
   python3 -c 'import base64, json, sys
