@@ -10,6 +10,8 @@ else()
 endif()
 execute_process(COMMAND ${PROJECT_SOURCE_DIR}/packaging/toolchain-packages.sh ${CMAKE_CXX_COMPILER}
                 OUTPUT_VARIABLE LSMAC_TOOLCHAIN OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+# The release's provenance names them too.
+file(WRITE ${PROJECT_BINARY_DIR}/toolchain-packages "${LSMAC_TOOLCHAIN}\n")
 if(LSMAC_TOOLCHAIN)
   string(PREPEND LSMAC_TOOLCHAIN "Debian's ")
 else()

@@ -73,6 +73,8 @@ def key_id(public_pem):
 
 def debian_packages(names):
     """Each installed package of NAMES as a purl, with its version."""
+    if not names:
+        sys.exit("provenance.py: a build names no Debian packages")
     lines = subprocess.run(["dpkg-query", "-W", "-f=${Package}\t${Version}\t${Architecture}\n", *names],
                            check=True, capture_output=True, text=True).stdout.splitlines()
     return [{"uri": f"pkg:deb/debian/{name}@{version.replace('+', '%2B')}?arch={arch}&distro=debian-12"}

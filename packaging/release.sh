@@ -129,9 +129,10 @@ build() {
   # And what built them, for the provenance.
   local tools="cmake ninja-build dpkg-dev rpm"
   [ "${2:-}" != windows ] || tools="cmake ninja-build wixl msitools${cert:+ osslsigncode}"
-  local compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$dir/CMakeCache.txt")
+  local toolchain=$(tr ',' '\n' <"$dir/toolchain-packages" | awk '{ print $1 }' | paste -sd' ')
+  [ -n "$toolchain" ] || die "$1's compiler is in no Debian package"
   printf '%s\t%s\t%s\t%s\n' "$1" "$(printf '%s ' "${made[@]##*/}")" "$(cat "$dir/built-using")" \
-    "$(packaging/toolchain-packages.sh "$compiler" | tr ',' '\n' | awk '{ print $1 }' | paste -sd' ') $tools" >>"$work/builds"
+    "$toolchain $tools" >>"$work/builds"
 }
 build amd64
 while read -r target _ _ rpm_arch _; do

@@ -8,4 +8,4 @@ for file in "$(command -v "$1")" $(for library in libc.a libmsvcrt.a libstdc++.a
                                      "$1" -print-file-name="$library"; done); do
   [ -e "$file" ] || continue
   dpkg -S "$(readlink -f "$file")" | sed -n '1s/:.*//p'
-done | sort -u | xargs dpkg-query -W -f='${Package} ${Version}\n' | paste -sd, | sed 's/,/, /g'
+done | sort -u | xargs -r dpkg-query -W -f='${Package} ${Version}\n' | paste -sd, | sed 's/,/, /g'
