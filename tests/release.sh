@@ -448,9 +448,10 @@ mkdir "$work/npm" && echo '{"private": true}' >"$work/npm/package.json"
   @sigstore/verify@3.1.1 @sigstore/bundle@4.0.0 @sigstore/core@3.2.1 @sigstore/protobuf-specs@0.5.2) >"$work/npm.log" 2>&1 ||
   { cat "$work/npm.log"; exit 1; }
 # sbom_fits ARTIFACT: unpacks it and checks its bill of materials, and that
-# the provenance names the same commit and Debian sources for it.
+# the provenance names the same commit and Debian sources for it, and the
+# toolchain its NOTICES names.
 sbom_fits() {
-  local unpacked=$work/sbom/${1##*/} carried="" exe notices
+  local unpacked=$work/sbom/${1##*/} carried="" built_with="" exe notices
   mkdir -p "$unpacked" && cd "$unpacked" || return 1
   case $1 in
     *.deb) dpkg-deb -x "$1" . && carried=$(dpkg-deb -f "$1" Built-Using) ;;
@@ -461,7 +462,8 @@ sbom_fits() {
   exe=$(find . -path '*/bin/lsmac' -o -name lsmac.exe) notices=$(find . -name NOTICES)
   [ -n "$carried" ] || [ -z "$notices" ] ||
     carried=$(sed -n "s/^Of Debian's source packages it carries: \(.*\)\.$/\1/p" "$notices")
-  LSMAC_PROVENANCE=$signed/$provenance NODE_PATH=$work/npm/node_modules node "$OLDPWD/tests/sbom.js" "$1.cdx.json" "$1" ${exe:+"$exe" "$carried"}
+  [ -z "$notices" ] || built_with=$(sed -n "s/^one was built with Debian's \(.*\)\.$/\1/p" "$notices")
+  LSMAC_BUILT_WITH=${built_with:-} LSMAC_PROVENANCE=$signed/$provenance NODE_PATH=$work/npm/node_modules node "$OLDPWD/tests/sbom.js" "$1.cdx.json" "$1" ${exe:+"$exe" "$carried"}
 }
 for artifact in $(artifacts); do
   check "$artifact.cdx.json fits $artifact and its provenance" eval "(sbom_fits '$signed/$artifact')"

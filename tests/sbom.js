@@ -2,7 +2,8 @@
 // CycloneDX project's own validator, its hashes those of the file and of the
 // executable inside, and its libraries exactly the source packages given.
 // With LSMAC_PROVENANCE, the statement there whose subject is ARTIFACT names
-// the same commit, and the same source packages, at the same versions.
+// the same commit, and the same source packages, at the same versions, and
+// every package of LSMAC_BUILT_WITH ('g++-12 12.2.0-14, libc6-dev 2.36-9').
 //
 //   node sbom.js SBOM ARTIFACT [EXECUTABLE 'glibc (= 2.36-9), gcc-12 (= 12.2.0-14)']
 const crypto = require('crypto');
@@ -42,6 +43,9 @@ const same = (name, found, expected) => {
       bom.metadata.properties.filter((p) => p.name === 'lsmac:commit').map((p) => p.value));
     same('the provenance\'s source packages', dependencies.map((d) => d.uri).filter((uri) => uri?.includes('?arch=source&')).sort(),
       components.filter((c) => c.type === 'library').map((c) => c.purl).sort());
+    const toolchain = (process.env.LSMAC_BUILT_WITH || '').split(',').filter((entry) => entry.trim())
+      .map((entry) => entry.trim().split(' ')).map(([name, version]) => `pkg:deb/debian/${name}@${version.replace(/\+/g, '%2B')}?`);
+    same('the toolchain NOTICES names, in the provenance', toolchain.filter((purl) => !dependencies.some((d) => d.uri?.startsWith(purl))), []);
   }
   if (problems.length) {
     console.log(problems.join('\n'));
