@@ -9,21 +9,21 @@ DSSE's pre-authentication encoding. The same inputs, SOURCE_DATE_EPOCH and an
 Ed25519 key give the same bytes.
 
     provenance.py OUTDIR VERSION COMMIT BUILDS PARAMETERS KEY PUBLIC-PEM
+    provenance.py --key-type PUBLIC-PEM   (ed25519 or ecdsa-p256)
 
 BUILDS has a line per target: its name, its files (space-separated), the
 Built-Using its executables carry and the Debian packages that built it, all
 tab-separated. PARAMETERS is the release variables' JSON object.
 """
 import base64
-import datetime
 import hashlib
 import json
-import os
 import pathlib
-import re
 import subprocess
 import sys
 import tempfile
+
+import sbom
 
 PAYLOAD_TYPE = "application/vnd.in-toto+json"
 # packaging/RELEASING.md, "Provenance", says what these builds are.
@@ -62,7 +62,7 @@ def key_type(public_pem):
         return "ed25519"
     if "NIST CURVE: P-256" in text:
         return "ecdsa-p256"
-    sys.exit(f"provenance.py: {public_pem} is neither an Ed25519 nor an ECDSA P-256 key")
+    sys.exit(f"{public_pem} is neither an Ed25519 nor an ECDSA P-256 key")
 
 
 def key_id(public_pem):
@@ -77,20 +77,16 @@ def debian_packages(names):
         sys.exit("provenance.py: a build names no Debian packages")
     lines = subprocess.run(["dpkg-query", "-W", "-f=${Package}\t${Version}\t${Architecture}\n", *names],
                            check=True, capture_output=True, text=True).stdout.splitlines()
-    return [{"uri": f"pkg:deb/debian/{name}@{version.replace('+', '%2B')}?arch={arch}&distro=debian-12"}
-            for name, version, arch in (line.split("\t") for line in sorted(lines))]
+    return [{"uri": sbom.purl(*line.split("\t"))} for line in sorted(lines)]
 
 
 def carried(built_using):
     """The source packages BUILT-USING names, as their bills of materials do."""
-    entries = (re.fullmatch(r"(\S+) \(= (\S+)\)", entry.strip()).groups() for entry in built_using.split(","))
-    return [{"uri": f"pkg:deb/debian/{source}@{version.replace('+', '%2B')}?arch=source&distro=debian-12"}
-            for source, version in entries]
+    return [{"uri": sbom.library(entry)["purl"]} for entry in built_using.split(",")]
 
 
 def statement(subjects, parameters, dependencies):
-    epoch = int(os.environ["SOURCE_DATE_EPOCH"])
-    time = datetime.datetime.fromtimestamp(epoch, datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+    time = sbom.timestamp()
     return {
         "_type": "https://in-toto.io/Statement/v1",
         "subject": subjects,
@@ -134,6 +130,9 @@ def main(out, version, commit, builds, parameters, key, public_pem):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 8:
+    if sys.argv[1:2] == ["--key-type"] and len(sys.argv) == 3:
+        print(key_type(sys.argv[2]))
+    elif len(sys.argv) == 8:
+        main(*sys.argv[1:])
+    else:
         sys.exit("usage: provenance.py OUTDIR VERSION COMMIT BUILDS PARAMETERS KEY PUBLIC-PEM")
-    main(*sys.argv[1:])

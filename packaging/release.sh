@@ -3,9 +3,10 @@
 # the packages of every target built from that tarball, the fleet report's
 # Ansible collection, a bill of materials beside each, SHA256SUMS, the
 # provenance of every file it names, APT and RPM repositories, and winget
-# and Scoop manifests; signed with the keys the environment names. Every file rebuilds bit for bit from the commit (its
-# time is SOURCE_DATE_EPOCH's unless that is set). As root on Debian 12
-# (amd64): it installs what it needs.
+# and Scoop manifests; signed with the keys the environment names. Every
+# file rebuilds bit for bit from the commit (its time is SOURCE_DATE_EPOCH's
+# unless that is set; the provenance only with an Ed25519 key). As root on
+# Debian 12 (amd64): it installs what it needs.
 #
 #   packaging/release.sh OUTDIR
 #
@@ -91,11 +92,8 @@ if [ -n "$provenance_key" ]; then
   public_key "$provenance_key" >"$work/provenance.pem" 2>"$work/openssl.log" ||
     die "cannot read LSMAC_PROVENANCE_KEY=$provenance_key: $(grep -v '^Engine ' "$work/openssl.log" | head -1)"
   # The pkcs11 engine signs with ECDSA, not Ed25519.
-  case $(openssl pkey -pubin -in "$work/provenance.pem" -noout -text) in
-    "ED25519 Public-Key"*) [[ $provenance_key != pkcs11:* ]] ;;
-    *"NIST CURVE: P-256"*) ;;
-    *) false ;;
-  esac || die "LSMAC_PROVENANCE_KEY=$provenance_key is not a key it signs with: an Ed25519 or ECDSA P-256 PEM file, or an ECDSA P-256 key in a token"
+  kind=$(packaging/provenance.py --key-type "$work/provenance.pem" 2>/dev/null) &&
+    { [ "$kind" = ecdsa-p256 ] || [[ $provenance_key != pkcs11:* ]]; } || die "LSMAC_PROVENANCE_KEY=$provenance_key is not a key it signs with: an Ed25519 or ECDSA P-256 PEM file, or an ECDSA P-256 key in a token"
 fi
 
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||

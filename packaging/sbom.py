@@ -40,6 +40,16 @@ def hashes(data):
             {"alg": "SHA-512", "content": hashlib.sha512(data).hexdigest()}]
 
 
+def purl(name, version, arch):
+    """A Debian package's URL, as scanners match it."""
+    return f"pkg:deb/debian/{name}@{version.replace('+', '%2B')}?arch={arch}&distro=debian-12"
+
+
+def timestamp():
+    epoch = int(os.environ["SOURCE_DATE_EPOCH"])
+    return datetime.datetime.fromtimestamp(epoch, datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
 def run(*command):
     return subprocess.run(command, check=True, capture_output=True).stdout
 
@@ -68,16 +78,14 @@ def executable(artifact):
 def library(entry):
     source, version = re.fullmatch(r"(\S+) \(= (\S+)\)", entry.strip()).groups()
     family = "gcc" if re.fullmatch(r"gcc-\d+", source) else source
-    purl = f"pkg:deb/debian/{source}@{version.replace('+', '%2B')}?arch=source&distro=debian-12"
-    return {"type": "library", "bom-ref": purl, "supplier": {"name": "Debian"}, "name": source,
+    url = purl(source, version, "source")
+    return {"type": "library", "bom-ref": url, "supplier": {"name": "Debian"}, "name": source,
             "version": version, "description": DESCRIPTIONS[family],
-            "licenses": [{"expression": LICENSES[family]}], "purl": purl}
+            "licenses": [{"expression": LICENSES[family]}], "purl": url}
 
 
 def bom(version, commit, artifact, built_using):
     data = artifact.read_bytes()
-    epoch = int(os.environ["SOURCE_DATE_EPOCH"])
-    timestamp = datetime.datetime.fromtimestamp(epoch, datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
     supplier = {"name": DEVELOPERS["name"]}
     lsmac = {"supplier": supplier, "authors": [DEVELOPERS], "version": version,
              "licenses": [{"license": {"id": "MIT"}}]}
@@ -103,7 +111,7 @@ def bom(version, commit, artifact, built_using):
         "specVersion": "1.6",
         "version": 1,
         "metadata": {
-            "timestamp": timestamp,
+            "timestamp": timestamp(),
             "lifecycles": [{"phase": "build"}],
             "tools": {"components": [{"type": "application", "name": TOOL, "version": version,
                                       "supplier": {"name": DEVELOPERS["name"]}}]},
