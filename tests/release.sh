@@ -4,11 +4,12 @@
 # token, its signatures timestamped by an authority run here, its
 # certificate valid for a day, the provenance's key there too), and two
 # without those keys, their provenance signed with one Ed25519 key file, from
-# clones at other paths, the second as a rebuilder's machine differs (host name, time
-# zone, locale, umask); then runs every check a user makes on the signed one,
-# each also against a copy broken on purpose, which it must refuse, and
-# compares the releases as a rebuilder would: the two unsigned ones are the
-# same files, and the signatures taken from the signed one fit them.
+# clones at other paths, the second as a rebuilder's machine differs (host
+# name, time zone, locale, umask); then runs every check a user makes on the
+# signed one, each also against a copy broken on purpose, which it must
+# refuse, and compares the releases as a rebuilder would: the two unsigned
+# ones are the same files, and the signatures taken from the signed one fit
+# them.
 #
 #   release.sh [SIGNED KEYS [ROOT]]
 #
