@@ -17,11 +17,11 @@ const fail = (message) => {
 };
 if (!provenance || files.length === 0) fail('usage: node verify-provenance.js PEM PROVENANCE FILE...');
 
-const key = crypto.createPublicKey(fs.readFileSync(pem));
-const hint = crypto.createHash('sha256').update(key.export({ type: 'spki', format: 'der' })).digest('hex');
+const spki = crypto.createPublicKey(fs.readFileSync(pem)).export({ type: 'spki', format: 'der' });
+const hint = crypto.createHash('sha256').update(spki).digest('hex');
 // No transparency log, certificate authority or timestamp: the key alone.
 const trust = toTrustMaterial({ tlogs: [], ctlogs: [], certificateAuthorities: [], timestampAuthorities: [] },
-  { [hint]: { rawBytes: key.export({ type: 'spki', format: 'der' }) } });
+  { [hint]: { rawBytes: spki } });
 const verifier = new Verifier(trust, { tlogThreshold: 0, ctlogThreshold: 0, timestampThreshold: 0 });
 
 const statements = fs.readFileSync(provenance, 'utf8').split('\n').filter((line) => line).map((line, index) => {
