@@ -49,9 +49,11 @@ contact=${LSMAC_CONTACT:-}
 if [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then
   die "LSMAC_CODESIGN_CERT and LSMAC_CODESIGN_KEY go together"
 fi
-case $key$provenance_key in
-  *pkcs11:*) [ -n "${LSMAC_PKCS11_MODULE:-}" ] || die "a key is in a token: LSMAC_PKCS11_MODULE names its module" ;;
-esac
+for variable in LSMAC_CODESIGN_KEY LSMAC_PROVENANCE_KEY; do
+  case ${!variable:-} in
+    pkcs11:*) [ -n "${LSMAC_PKCS11_MODULE:-}" ] || die "$variable=${!variable} is in a token: LSMAC_PKCS11_MODULE names its module" ;;
+  esac
+done
 url=${LSMAC_RELEASE_URL:-file:///srv/lsmac}
 targets=$(grep -v '^#' packaging/targets)
 
